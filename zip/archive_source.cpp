@@ -1,0 +1,1 @@
+#include "zip/archive_source.h"

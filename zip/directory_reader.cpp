@@ -1,0 +1,1 @@
+#include "zip/directory_reader.h"

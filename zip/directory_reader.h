@@ -1,0 +1,55 @@
+// The reader's view of one open zip archive: finds and checks the end record, walks the central
+// directory one entry at a time and checks each local header against its central header.
+#pragma once
+
+#include <cstdint>
+
+#include "zip/archive_source.h"
+#include "zip/reader_result.h"
+
+struct EntryStream;
+
+// The fixed fields of one central header, zero-extended.
+struct CentralEntryInfo {
+    uint32_t versionMadeBy;
+    uint32_t versionNeeded;
+    uint32_t flags;
+    uint32_t compressionMethod;
+    uint32_t dosDateTime;  // DOS time in the low half, DOS date in the high half
+    uint32_t storedCrc32;
+    uint32_t compressedSize;
+    uint32_t uncompressedSize;
+    uint32_t nameLength;
+    uint32_t extraLength;
+    uint32_t commentLength;
+    uint32_t diskNumberStart;
+    uint32_t internalAttributes;
+    uint32_t externalAttributes;
+};
+
+struct ZipDirectoryReader {
+    ArchiveSource* source;  // owned
+    uint32_t entryCount;
+    uint32_t prefixBytes;  // bytes in front of the archive within the source
+    uint32_t entryIndex;
+    uint32_t entryDirectoryPosition;
+    bool entryValid;
+    uint32_t directoryOffset;
+    CentralEntryInfo currentEntry;
+    uint32_t localHeaderOffset;
+    EntryStream* openStream;  // owned; at most one
+};
+
+// Result of the most recent OpenDirectoryReader: 0, 0x10000 without a source, or the failure.
+extern int32_t LastOpenResult;
+
+uint32_t FindEndRecord(ArchiveSource* source);
+ZipDirectoryReader* OpenDirectoryReader(ArchiveSource* source);
+void CloseDirectoryReader(ZipDirectoryReader* reader);
+ReaderResult ReadCurrentEntryInfo(ZipDirectoryReader* reader, CentralEntryInfo* outInfo,
+                                  uint32_t* outLocalHeaderOffset, uint8_t* nameBuffer,
+                                  uint32_t nameBufferSize);
+ReaderResult GoToFirstEntry(ZipDirectoryReader* reader);
+ReaderResult GoToNextEntry(ZipDirectoryReader* reader);
+ReaderResult CheckLocalHeader(ZipDirectoryReader* reader, uint32_t* variableSize,
+                              uint32_t* localExtraOffset, uint32_t* localExtraSize);

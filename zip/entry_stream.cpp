@@ -1,0 +1,1 @@
+#include "zip/entry_stream.h"

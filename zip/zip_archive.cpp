@@ -1,0 +1,1 @@
+#include "zip/zip_archive.h"

@@ -1,0 +1,66 @@
+// The reader's public face: an archive handle over bytes in memory, entries by index as
+// UTF-16 names, Windows attribute bits, file times and sizes, through a one-entry cache.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "zip/directory_reader.h"
+
+using ZipResult = int32_t;
+
+constexpr ZipResult ZipOk = 0;
+constexpr ZipResult ZipCannotCreateFile = 0x200;
+constexpr ZipResult ZipExtractFailed = 0x400;
+constexpr ZipResult ZipCorrupt = 0x700;
+constexpr ZipResult ZipReadFailed = 0x800;
+constexpr ZipResult ZipBadArgument = 0x10000;
+constexpr ZipResult ZipWrongHandle = 0x80000;
+
+// Result of the most recent public archive operation.
+extern ZipResult LastZipResult;
+
+constexpr uint32_t kZipNameUnits = 260;
+constexpr int32_t kZipArchiveKind = 1;
+
+struct NarrowEntryInfo {
+    int32_t index;
+    char name[kZipNameUnits];  // bytes as stored, terminated, at most 259 of them
+    uint32_t attributes;
+    FileTime accessTime;
+    FileTime creationTime;
+    FileTime writeTime;
+    uint32_t compressedSize;
+    uint32_t uncompressedSize;
+};
+
+struct ZipEntryInfo {
+    int32_t index;
+    char16_t name[kZipNameUnits];  // converted from the ANSI code page, terminated
+    uint32_t attributes;
+    FileTime accessTime;
+    FileTime creationTime;
+    FileTime writeTime;
+    uint32_t compressedSize;
+    uint32_t uncompressedSize;
+};
+
+struct ZipArchiveState {
+    ZipDirectoryReader* reader;  // owned
+    NarrowEntryInfo cachedEntry;
+    int32_t cachedIndex;  // -1 while nothing is cached
+    char16_t rootFolder[kZipNameUnits];  // current directory at open, followed by "\"
+};
+
+struct ZipArchive {
+    int32_t kind;             // kZipArchiveKind
+    ZipArchiveState* state;  // owned
+};
+
+ZipArchive* OpenZipFromMemory(const void* data, uint32_t length);
+// Index -1 gives the summary: `index` holds the number of entries.
+ZipResult GetZipEntry(ZipArchive* archive, int32_t index, ZipEntryInfo* info);
+ZipResult GetZipEntryNarrow(ZipArchiveState* state, int32_t index, NarrowEntryInfo* rec);
+void NarrowToWide(const char* narrow, char16_t* wide);  // wide holds kZipNameUnits units
+FileTime UnixTimeToFileTime(int64_t seconds);
+ZipResult CloseZipArchive(ZipArchive* archive);
