@@ -89,4 +89,104 @@ uint32_t PlatformGetFileAttributes(const char16_t* path);
 bool PlatformSetFileAttributes(const char16_t* path, uint32_t attributes);
 
 // ---- Launcher ------------------------------------------------------------------------------
-// Declared by the launcher's work; see launcher/.
+
+// A top-level window of another process; 0 is none.
+using PlatformWindow = intptr_t;
+
+// FindWindowW(className, title): a top-level window whose class and title both match, else 0.
+// POSIX has no such windows and always answers 0.
+PlatformWindow PlatformFindWindow(const char16_t* className, const char16_t* title);
+
+// SetForegroundWindow; its result is of no use to the caller.
+void PlatformSetForegroundWindow(PlatformWindow window);
+
+// Message box styles: an OK button with the exclamation or the stop icon.
+constexpr uint32_t kMessageBoxWarning = 0x30;
+constexpr uint32_t kMessageBoxError = 0x10;
+
+// MessageBoxW(no owner, text, caption, style); returns once the user has closed the box.
+// POSIX writes the caption, ": ", the text and a line break to standard error.
+void PlatformMessageBox(const char16_t* text, const char16_t* caption, uint32_t style);
+
+// wsprintfW(buffer, format, value) for a format whose one directive is "%d" (signed decimal).
+// The buffer holds 1024 units, the most wsprintfW ever writes. Returns the units written.
+int PlatformFormatInteger(char16_t* buffer, const char16_t* format, int32_t value);
+
+// PathFileExistsW: true when a file or a folder exists at the path.
+bool PlatformPathExists(const char16_t* path);
+
+// GetTempPathW: the user's temporary directory with its closing separator. Returns its length
+// without terminator, the size needed including the terminator when it does not fit, 0 on
+// failure. POSIX: TMPDIR when set and not empty, else "/tmp/"; a missing closing "/" is added.
+uint32_t PlatformGetTempPath(uint32_t bufferUnits, char16_t* buffer);
+
+// FindResourceW(own module, id, type), SizeofResource, LoadResource, LockResource: the bytes of
+// one of the program's own resources, left where they lie. False when the resource is missing,
+// empty, or cannot be loaded or locked. POSIX has one resource whatever the id and type: the
+// payload that the executable carries (below).
+bool PlatformFindResource(uint16_t id, const char16_t* type, const void** data, uint32_t* size);
+
+#ifndef _WIN32
+// The payload an executable carries on POSIX. The platform holds empty weak defaults; the
+// launcher's build defines them over its embedded archive, and a test may define and set them.
+extern "C" const unsigned char* LauncherPayloadData;
+extern "C" uint32_t LauncherPayloadSize;
+#endif
+
+// One entry of a folder enumeration: its name and attribute bits.
+struct PlatformFoundEntry {
+    uint32_t attributes;
+    char16_t name[260];
+};
+
+// FindFirstFileW(pattern) / FindNextFileW / FindClose. kInvalidPlatformHandle, or false, when
+// there is no (further) entry. POSIX takes the folder part of a pattern that ends in "\*" and
+// reports each entry as it is, not what a link leads to: a symbolic link carries the
+// reparse-point bit, with the directory bit when it leads to a folder.
+PlatformHandle PlatformFindFirstFile(const char16_t* pattern, PlatformFoundEntry* found);
+bool PlatformFindNextFile(PlatformHandle search, PlatformFoundEntry* found);
+void PlatformFindClose(PlatformHandle search);
+
+// lstrcmpW: 0 when the two texts are equal.
+int PlatformCompareText(const char16_t* a, const char16_t* b);
+
+// RemoveDirectoryW: removes an empty folder, or a link to a folder without touching its target.
+// POSIX removes a symbolic link with unlink and a folder with rmdir.
+bool PlatformRemoveDirectory(const char16_t* path);
+
+// The variable through which the child's loader finds libraries, the separator of its list, and
+// whether a missing or empty value becomes the folder alone (POSIX) or is left alone (Windows).
+#ifdef _WIN32
+constexpr char16_t kSearchPathVariable[] = u"Path";
+constexpr char16_t kSearchPathSeparator[] = u";";
+constexpr bool kSearchPathMayStartEmpty = false;
+#else
+constexpr char16_t kSearchPathVariable[] = u"LD_LIBRARY_PATH";
+constexpr char16_t kSearchPathSeparator[] = u":";
+constexpr bool kSearchPathMayStartEmpty = true;
+#endif
+
+// GetEnvironmentVariableW(name, buffer, bufferUnits): with no buffer and size 0, the size of the
+// value including its terminator, 0 when the variable is missing; with a buffer, the length
+// copied without terminator (0 for an empty value), or the size needed when it does not fit.
+uint32_t PlatformGetEnvironmentVariable(const char16_t* name, char16_t* buffer,
+                                        uint32_t bufferUnits);
+
+// SetEnvironmentVariableW in the launcher's own environment, which children inherit. POSIX
+// takes "\" in the value as "/", as in paths.
+bool PlatformSetEnvironmentVariable(const char16_t* name, const char16_t* value);
+
+// CreateProcessW(application, commandLine, no security attributes, no handle inheritance,
+// creation flags 0, the launcher's environment and current directory, a zeroed start-up record).
+// On success both handles are filled; on failure PlatformGetLastError tells why. POSIX spawns the
+// application with the arguments that follow the application at the start of the command line
+// (blank-separated, double quotes grouping), with argv[0] the application, and does not wait; a
+// program file without execute permission is given it first.
+bool PlatformCreateProcess(const char16_t* application, char16_t* commandLine,
+                           PlatformHandle* process, PlatformHandle* thread);
+
+// CloseHandle on a process or thread handle. POSIX has nothing to release.
+void PlatformCloseProcessHandle(PlatformHandle handle);
+
+// GetLastError; POSIX: the error number of the last failed PlatformCreateProcess.
+uint32_t PlatformGetLastError();

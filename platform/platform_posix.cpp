@@ -1,7 +1,15 @@
 // POSIX implementation of the platform seam. Paths arrive as UTF-16 and are handed to the system
 // as UTF-8, with "\" taken as "/".
+#include <dirent.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -85,4 +93,208 @@ std::string ToUtf8(const char16_t* text, bool isPath) {
 
 // ---- Launcher ------------------------------------------------------------------------------
 
+extern "C" {
+__attribute__((weak)) const unsigned char* LauncherPayloadData = nullptr;
+__attribute__((weak)) uint32_t LauncherPayloadSize = 0;
+}
 
+namespace {
+
+// The error number of the last failed spawn, for PlatformGetLastError.
+uint32_t lastSpawnError = 0;
+
+struct FolderSearch {
+    DIR* folder;
+    std::string path;  // the folder, with a closing "/"
+};
+
+// Fills `found` from the next entry of the search; false when there is none.
+bool ReadFolderEntry(FolderSearch* search, PlatformFoundEntry* found) {
+    while (dirent* entry = readdir(search->folder)) {
+        if (FromUtf8(entry->d_name, found->name, sizeof(found->name) / sizeof(char16_t)) >=
+            sizeof(found->name) / sizeof(char16_t)) {
+            continue;  // cannot happen with 255-byte names, but never hand out a cut one
+        }
+        struct stat info;
+        std::string full = search->path + entry->d_name;
+        if (lstat(full.c_str(), &info) != 0) {
+            found->attributes = kAttributeNormal;
+        } else if (S_ISLNK(info.st_mode)) {
+            struct stat target;
+            bool toFolder = stat(full.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+            found->attributes = kAttributeReparsePoint | (toFolder ? kAttributeDirectory : 0);
+        } else if (S_ISDIR(info.st_mode)) {
+            found->attributes = kAttributeDirectory;
+        } else {
+            found->attributes = (info.st_mode & 0222) == 0 ? kAttributeReadOnly : kAttributeNormal;
+        }
+        return true;
+    }
+    return false;
+}
+
+// Splits what follows the program name in a command line into arguments: blanks separate,
+// double quotes group (so "" is one empty argument).
+std::vector<std::string> SplitArguments(const std::string& text) {
+    std::vector<std::string> arguments;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        if (i == text.size()) break;
+        std::string argument;
+        bool quoted = false;
+        for (; i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t')); ++i) {
+            if (text[i] == '"') {
+                quoted = !quoted;
+            } else {
+                argument += text[i];
+            }
+        }
+        arguments.push_back(argument);
+    }
+    return arguments;
+}
+
+}  // namespace
+
+PlatformWindow PlatformFindWindow(const char16_t*, const char16_t*) { return 0; }
+
+void PlatformSetForegroundWindow(PlatformWindow) {}
+
+void PlatformMessageBox(const char16_t* text, const char16_t* caption, uint32_t) {
+    std::fprintf(stderr, "%s: %s\n", ToUtf8(caption, false).c_str(), ToUtf8(text, false).c_str());
+}
+
+int PlatformFormatInteger(char16_t* buffer, const char16_t* format, int32_t value) {
+    constexpr int kLimit = 1023;  // wsprintfW writes at most 1024 units with the terminator
+    const std::string number = std::to_string(value);
+    int written = 0;
+    bool substituted = false;
+    for (size_t i = 0; format[i] != 0 && written < kLimit; ++i) {
+        if (!substituted && format[i] == u'%' && format[i + 1] == u'd') {
+            for (size_t k = 0; k < number.size() && written < kLimit; ++k) {
+                buffer[written++] = static_cast<char16_t>(number[k]);
+            }
+            substituted = true;
+            ++i;
+        } else {
+            buffer[written++] = format[i];
+        }
+    }
+    buffer[written] = 0;
+    return written;
+}
+
+bool PlatformPathExists(const char16_t* path) {
+    struct stat info;
+    return stat(NativePath(path).c_str(), &info) == 0;
+}
+
+uint32_t PlatformGetTempPath(uint32_t bufferUnits, char16_t* buffer) {
+    const char* fromEnvironment = std::getenv("TMPDIR");
+    std::string folder =
+        fromEnvironment != nullptr && *fromEnvironment != 0 ? fromEnvironment : "/tmp/";
+    if (folder.back() != '/') folder += '/';
+    return FromUtf8(folder.c_str(), buffer, bufferUnits);
+}
+
+bool PlatformFindResource(uint16_t, const char16_t*, const void** data, uint32_t* size) {
+    if (LauncherPayloadData == nullptr || LauncherPayloadSize == 0) return false;
+    *data = LauncherPayloadData;
+    *size = LauncherPayloadSize;
+    return true;
+}
+
+PlatformHandle PlatformFindFirstFile(const char16_t* pattern, PlatformFoundEntry* found) {
+    std::string path = NativePath(pattern);
+    if (path.size() < 2 || path.compare(path.size() - 2, 2, "/*") != 0) {
+        return kInvalidPlatformHandle;
+    }
+    path.pop_back();
+    DIR* folder = opendir(path.c_str());
+    if (folder == nullptr) return kInvalidPlatformHandle;
+    auto* search = new FolderSearch{folder, path};
+    if (!ReadFolderEntry(search, found)) {
+        PlatformFindClose(reinterpret_cast<PlatformHandle>(search));
+        return kInvalidPlatformHandle;
+    }
+    return reinterpret_cast<PlatformHandle>(search);
+}
+
+bool PlatformFindNextFile(PlatformHandle search, PlatformFoundEntry* found) {
+    return ReadFolderEntry(reinterpret_cast<FolderSearch*>(search), found);
+}
+
+void PlatformFindClose(PlatformHandle search) {
+    auto* folderSearch = reinterpret_cast<FolderSearch*>(search);
+    closedir(folderSearch->folder);
+    delete folderSearch;
+}
+
+int PlatformCompareText(const char16_t* a, const char16_t* b) {
+    size_t i = 0;
+    while (a[i] != 0 && a[i] == b[i]) ++i;
+    return static_cast<int>(a[i]) - static_cast<int>(b[i]);
+}
+
+bool PlatformRemoveDirectory(const char16_t* path) {
+    std::string native = NativePath(path);
+    struct stat info;
+    if (lstat(native.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        return unlink(native.c_str()) == 0;
+    }
+    return rmdir(native.c_str()) == 0;
+}
+
+uint32_t PlatformGetEnvironmentVariable(const char16_t* name, char16_t* buffer,
+                                        uint32_t bufferUnits) {
+    const char* value = std::getenv(ToUtf8(name, false).c_str());
+    if (value == nullptr) return 0;
+    return FromUtf8(value, buffer, bufferUnits);
+}
+
+bool PlatformSetEnvironmentVariable(const char16_t* name, const char16_t* value) {
+    return setenv(ToUtf8(name, false).c_str(), NativePath(value).c_str(), 1) == 0;
+}
+
+bool PlatformCreateProcess(const char16_t* application, char16_t* commandLine,
+                           PlatformHandle* process, PlatformHandle* thread) {
+    const std::string path = NativePath(application);
+    // Windows runs any program file; files unpacked here carry Windows attributes and so no
+    // execute permission, which is given where read permission is before the start.
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0111) == 0) {
+        chmod(path.c_str(), (info.st_mode & 07777) | ((info.st_mode & 0444) >> 2));
+    }
+    // The arguments follow the program's name: the application text itself when the command
+    // line starts with it (it may hold blanks), else the first blank-separated word.
+    size_t skip = 0;
+    while (application[skip] != 0 && commandLine[skip] == application[skip]) ++skip;
+    std::string rest = ToUtf8(commandLine + (application[skip] == 0 ? skip : 0), false);
+    std::vector<std::string> arguments = SplitArguments(rest);
+    if (application[skip] != 0 && !arguments.empty()) arguments.erase(arguments.begin());
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (std::string& argument : arguments) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+
+    // Like a child created without handle inheritance, it gets only the three standard streams.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    pid_t child = 0;
+    int error = posix_spawn(&child, path.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        lastSpawnError = static_cast<uint32_t>(error);
+        return false;
+    }
+    *process = static_cast<PlatformHandle>(child);
+    *thread = 0;
+    return true;
+}
+
+void PlatformCloseProcessHandle(PlatformHandle) {}
+
+uint32_t PlatformGetLastError() { return lastSpawnError; }

@@ -1,0 +1,33 @@
+// Starts the unpacked main program as a process of its own and lets it run on.
+#include <string>
+
+#include "launcher/launcher.h"
+#include "platform/platform.h"
+
+namespace {
+constexpr char16_t kStartFailedFormat[] = u"启动主程序失败，错误码:(%d)。";
+constexpr char16_t kErrorCaption[] = u"错误提示";
+constexpr size_t kMessageUnits = 1024;
+}  // namespace
+
+std::u16string ChildCommandLine(const std::u16string& childPath) {
+    // The application name is passed separately and names the file exactly; the path stays
+    // unquoted here even when it holds blanks.
+    return childPath + u" \"\"";
+}
+
+bool StartMainProgram(const std::u16string& childPath) {
+    std::u16string commandLine = ChildCommandLine(childPath);  // CreateProcessW may write to it
+    PlatformHandle process = 0;
+    PlatformHandle thread = 0;
+    if (PlatformCreateProcess(childPath.c_str(), &commandLine[0], &process, &thread)) {
+        PlatformCloseProcessHandle(process);
+        PlatformCloseProcessHandle(thread);
+        return true;
+    }
+    const uint32_t error = PlatformGetLastError();
+    char16_t message[kMessageUnits] = {};
+    PlatformFormatInteger(message, kStartFailedFormat, static_cast<int32_t>(error));
+    PlatformMessageBox(message, kErrorCaption, kMessageBoxError);
+    return false;
+}

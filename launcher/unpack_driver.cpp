@@ -1,0 +1,108 @@
+// The unpacking driver: forms the extraction folder under the temporary directory, readies it and
+// unpacks the payload archive from the program's resources into it.
+#include <string>
+
+#include "launcher/launcher.h"
+#include "platform/platform.h"
+#include "zip/extract.h"
+#include "zip/zip_archive.h"
+
+std::u16string ExtractionFolderText;
+
+namespace {
+
+constexpr uint32_t kTempPathUnits = 2046;
+constexpr uint16_t kPayloadId = 117;
+constexpr char16_t kPayloadType[] = u"zip";
+constexpr char16_t kFolderName[] = u"VORNIX";
+
+bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+// A step made only of dots and blanks with at least two dots: ".." itself, and the forms such as
+// ".. " or "..." that Windows trims to ".." when it resolves a path.
+bool IsParentStep(const char16_t* step, size_t length) {
+    size_t dots = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (step[i] == u'.') {
+            ++dots;
+        } else if (step[i] != u' ') {
+            return false;
+        }
+    }
+    return dots >= 2;
+}
+
+// Removes the link at `path`, which must not be followed.
+bool RemoveLink(const char16_t* path, uint32_t attributes) {
+    if ((attributes & kAttributeDirectory) != 0) return PlatformRemoveDirectory(path);
+    return PlatformDeleteFile(path);
+}
+
+}  // namespace
+
+bool IsSafeEntryName(const char16_t* name) {
+    if (IsSeparator(name[0])) return false;
+    size_t stepStart = 0;
+    for (size_t i = 0;; ++i) {
+        const char16_t c = name[i];
+        if (c == u':') return false;
+        if (c == 0 || IsSeparator(c)) {
+            if (IsParentStep(name + stepStart, i - stepStart)) return false;
+            if (c == 0) return true;
+            stepStart = i + 1;
+        }
+    }
+}
+
+bool PrepareExtractionFolder(const std::u16string& folder) {
+    const char16_t* path = folder.c_str();
+    const uint32_t attributes = PlatformGetFileAttributes(path);
+    if (attributes != kInvalidAttributes && (attributes & kAttributeReparsePoint) != 0) {
+        if (!RemoveLink(path, attributes)) return false;
+        PlatformCreateDirectory(path);
+    } else if (PlatformPathExists(path)) {
+        ClearFolder(path);
+    } else {
+        PlatformCreateDirectory(path);  // one level: the temporary directory is taken to exist
+    }
+    return true;
+}
+
+bool UnpackArchive(const std::u16string& folder, const void* data, uint32_t size) {
+    ZipArchive* archive = OpenZipFromMemory(data, size);
+    if (archive == nullptr) return false;
+    // Folders are made below the extraction folder itself, never below the current directory.
+    const std::u16string root = folder + u'\\';
+    ZipEntryInfo entry;
+    for (int32_t index = 0; GetZipEntry(archive, index, &entry) == ZipOk; ++index) {
+        if (!IsSafeEntryName(entry.name)) continue;
+        const std::u16string name = entry.name;
+        const size_t lastSeparator = name.find_last_of(u"/\\");
+        if ((entry.attributes & kAttributeDirectory) != 0 ||
+            (!name.empty() && lastSeparator == name.size() - 1)) {
+            EnsureFolderPath(root.c_str(), name.c_str());
+            continue;
+        }
+        if (lastSeparator != std::u16string::npos) {
+            EnsureFolderPath(root.c_str(), name.substr(0, lastSeparator).c_str());
+        }
+        UnzipEntryToFile(archive, JoinPath(folder, name).c_str(), index);
+    }
+    CloseZipArchive(archive);
+    return true;
+}
+
+bool ExtractPayload() {
+    char16_t tempPath[kTempPathUnits] = {};
+    const uint32_t length = PlatformGetTempPath(kTempPathUnits - 1, tempPath);
+    if (length == 0 || length >= kTempPathUnits) return false;
+    // The temporary directory ends with a separator and JoinPath adds one more: the folder text
+    // holds two in a row before the folder name, and every path formed from it keeps them.
+    ExtractionFolderText = JoinPath(tempPath, kFolderName);
+
+    const void* payload = nullptr;
+    uint32_t payloadSize = 0;
+    if (!PlatformFindResource(kPayloadId, kPayloadType, &payload, &payloadSize)) return false;
+    if (!PrepareExtractionFolder(ExtractionFolderText)) return false;
+    return UnpackArchive(ExtractionFolderText, payload, payloadSize);
+}

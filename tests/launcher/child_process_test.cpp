@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "launcher/launcher.h"
+#include "platform/platform.h"
+#include "tests/launcher/scratch_folder.h"
+
+namespace {
+
+// Copies the stand-in main program and its library into `folder` as zandro.exe.
+fs::path PlaceProbe(const fs::path& folder) {
+    fs::create_directories(folder);
+    fs::copy_file(PROBE_PROGRAM, folder / "zandro.exe");
+    fs::copy_file(PROBE_LIBRARY, folder / fs::path(PROBE_LIBRARY).filename());
+    return folder / "zandro.exe";
+}
+
+}  // namespace
+
+TEST(ChildCommandLine, IsThePathUnquotedThenAnEmptyQuotedArgument) {
+    const std::u16string path = u"D:\\Temp\\\\VORNIX\\zandro.exe";
+    EXPECT_EQ(ChildCommandLine(path), u"D:\\Temp\\\\VORNIX\\zandro.exe \"\"");
+    const std::u16string blanks = u"C:\\Users\\A B\\Temp\\\\VORNIX\\zandro.exe";
+    EXPECT_EQ(ChildCommandLine(blanks), blanks + u" \"\"");
+    EXPECT_EQ(ChildCommandLine(blanks).size(), blanks.size() + 3);
+}
+
+TEST(PlatformFormatInteger, PutsTheSignedDecimalInPlaceOfTheDirective) {
+    char16_t buffer[1024] = {};
+    EXPECT_EQ(PlatformFormatInteger(buffer, u"启动主程序失败，错误码:(%d)。", 2), 16);
+    EXPECT_EQ(std::u16string(buffer), u"启动主程序失败，错误码:(2)。");
+    PlatformFormatInteger(buffer, u"(%d)", 193);
+    EXPECT_EQ(std::u16string(buffer), u"(193)");
+    PlatformFormatInteger(buffer, u"(%d)", -2147483647 - 1);
+    EXPECT_EQ(std::u16string(buffer), u"(-2147483648)");
+}
+
+TEST(StartMainProgram, StartsThePathWithOneEmptyArgumentAndDoesNotWait) {
+    ScratchFolder scratch;
+    const fs::path child = PlaceProbe(scratch.path() / "with blanks" / "VORNIX");
+    const fs::path report = scratch.path() / "report.txt";
+    ASSERT_TRUE(PlatformSetEnvironmentVariable(u"ZANDRO_REPORT", report.u16string().c_str()));
+#ifndef _WIN32
+    // The POSIX loader finds the library only through its search path.
+    ASSERT_TRUE(PrependToPath(child.parent_path().u16string()));
+#endif
+
+    EXPECT_TRUE(StartMainProgram(child.u16string()));
+
+    const std::string content = WaitForFile(report);
+    ASSERT_FALSE(content.empty()) << "the child did not report";
+    EXPECT_EQ(ReportValue(content, "argc"), "2");
+    EXPECT_EQ(ReportValue(content, "argv1"), "[]");
+    EXPECT_EQ(ReportValue(content, "library"), "library loaded");
+    EXPECT_EQ(fs::path(ReportValue(content, "cwd")), fs::current_path());
+}
+
+#ifndef _WIN32
+// On Windows these boxes wait for a user; the end-to-end tests read them there.
+TEST(StartMainProgram, ReportsTheErrorCodeInABoxWhenTheChildCannotStart) {
+    ScratchFolder scratch;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(StartMainProgram(scratch.text() + u"\\missing\\zandro.exe"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "错误提示: 启动主程序失败，错误码:(2)。\n");
+
+    const fs::path notAProgram = scratch.path() / "zandro.exe";
+    WriteFile(notAProgram, "MZ but not really");
+    fs::permissions(notAProgram, fs::perms::owner_exec, fs::perm_options::add);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(StartMainProgram(notAProgram.u16string()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "错误提示: 启动主程序失败，错误码:(8)。\n");  // ENOEXEC
+}
+#endif

@@ -1,0 +1,3 @@
+#include "probe_library.h"
+
+const char* ProbeLibraryGreeting() { return "library loaded"; }

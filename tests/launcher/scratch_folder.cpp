@@ -1,0 +1,84 @@
+#include "tests/launcher/scratch_folder.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+namespace {
+std::atomic<unsigned> scratchCounter{0};
+}  // namespace
+
+ScratchFolder::ScratchFolder() {
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = fs::temp_directory_path() /
+            ("launcher-test-" + std::to_string(stamp) + "-" + std::to_string(scratchCounter++));
+    fs::create_directories(path_);
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    // Read-only files cannot be removed on Windows; links are removed, not followed.
+    for (auto it = fs::recursive_directory_iterator(path_, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        if (!it->is_symlink())
+            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(path_, ignored);
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void MakeReadOnly(const fs::path& path) {
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+}
+
+bool IsReadOnly(const fs::path& path) {
+    return (fs::status(path).permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+bool CanMakeFolderLinks(const fs::path& scratch) {
+    std::error_code error;
+    fs::create_directory(scratch / "link-probe-target", error);
+    fs::create_directory_symlink(scratch / "link-probe-target", scratch / "link-probe", error);
+    const bool made = !error && fs::is_symlink(fs::symlink_status(scratch / "link-probe"));
+    fs::remove(scratch / "link-probe", error);
+    fs::remove(scratch / "link-probe-target", error);
+    return made;
+}
+
+std::string WaitForFile(const fs::path& path) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::error_code error;
+    while (!fs::exists(path, error)) {
+        if (std::chrono::steady_clock::now() > deadline) return "";
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return ReadFile(path);
+}
+
+std::string ReportValue(const std::string& report, const std::string& key) {
+    const std::string marker = key + "=";
+    for (size_t start = 0; start < report.size();) {
+        size_t end = report.find('\n', start);
+        if (end == std::string::npos) end = report.size();
+        if (report.compare(start, marker.size(), marker) == 0) {
+            return report.substr(start + marker.size(), end - start - marker.size());
+        }
+        start = end + 1;
+    }
+    return "(missing)";
+}

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "launcher/launcher.h"
+#include "tests/launcher/scratch_folder.h"
+#include "tests/support/zip_builder.h"
+
+namespace {
+
+TestEntry File(const std::string& name, const std::string& data) {
+    TestEntry entry;
+    entry.name = name;
+    entry.data = data;
+    entry.method = 8;
+    return entry;
+}
+
+TestEntry Folder(const std::string& name) {
+    TestEntry entry;
+    entry.name = name;
+    entry.externalAttributes = 0x10;
+    return entry;
+}
+
+std::set<std::string> Listing(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        names.insert(fs::relative(entry.path(), folder).generic_string() +
+                     (entry.is_directory() ? "/" : ""));
+    }
+    return names;
+}
+
+class UnpackArchiveTest : public testing::Test {
+  protected:
+    ScratchFolder scratch;
+    fs::path folder = scratch.path() / "VORNIX";
+    fs::path elsewhere = scratch.path() / "elsewhere";
+    fs::path previousDirectory = fs::current_path();
+
+    void SetUp() override {
+        fs::create_directory(folder);
+        fs::create_directory(elsewhere);
+        fs::current_path(elsewhere);  // anything created relative to it would show up here
+    }
+    void TearDown() override { fs::current_path(previousDirectory); }
+
+    bool Unpack(const TestArchive& archive) {
+        const Bytes bytes = BuildZip(archive);
+        return UnpackArchive(scratch.text() + u"\\VORNIX", bytes.data(),
+                             static_cast<uint32_t>(bytes.size()));
+    }
+};
+
+}  // namespace
+
+TEST(IsSafeEntryName, AcceptsNamesThatStayInside) {
+    for (const char16_t* name : {u"zandro.exe", u"sub/lib.dll", u"sub\\lib.dll", u"a/b/c/",
+                                 u"..name", u"name..", u"a/b.txt.", u"./x", u"a..b/c", u". /x"}) {
+        EXPECT_TRUE(IsSafeEntryName(name)) << fs::path(name).string();
+    }
+}
+
+TEST(IsSafeEntryName, RefusesNamesThatCouldLeave) {
+    for (const char16_t* name :
+         {u"/etc/passwd", u"\\Windows\\x.dll", u"\\\\server\\share\\x", u"C:x.dll", u"C:\\x.dll",
+          u"a:b", u"zandro.exe:stream", u"..", u"../x", u"..\\x", u"a/../../x", u"a\\..",
+          u"a/..\\b", u"...", u".. /x", u"a/. ./b"}) {
+        EXPECT_FALSE(IsSafeEntryName(name)) << fs::path(name).string();
+    }
+}
+
+TEST_F(UnpackArchiveTest, CreatesSubFoldersInsideTheFolderOnly) {
+    TestArchive archive;
+    archive.entries = {Folder("docs/"), File("docs/img/logo.txt", "logo"),
+                       File("bin\\tool.txt", "tool"), Folder("empty/deeper/"),
+                       File("top.txt", "top")};
+    ASSERT_TRUE(Unpack(archive));
+
+    EXPECT_EQ(Listing(folder),
+              (std::set<std::string>{"bin/", "bin/tool.txt", "docs/", "docs/img/",
+                                     "docs/img/logo.txt", "empty/", "empty/deeper/", "top.txt"}));
+    EXPECT_EQ(ReadFile(folder / "docs" / "img" / "logo.txt"), "logo");
+    EXPECT_EQ(ReadFile(folder / "bin" / "tool.txt"), "tool");
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+TEST_F(UnpackArchiveTest, SkipsEscapingNamesAndGoesOnWithTheNext) {
+    TestArchive archive;
+    archive.entries = {File("../escape1.txt", "x"),  File("a/../../escape2.txt", "x"),
+                       File("..\\escape3.txt", "x"), Folder("../escape-folder/"),
+                       File("/abs.txt", "x"),        File("\\abs2.txt", "x"),
+                       File("C:evil.txt", "x"),      File("a:b.txt", "x"),
+                       File(".../escape4.txt", "x"), File("ok.txt", "ok")};
+    ASSERT_TRUE(Unpack(archive));
+
+    EXPECT_EQ(Listing(folder), (std::set<std::string>{"ok.txt"}));
+    EXPECT_EQ(Listing(scratch.path()),
+              (std::set<std::string>{"VORNIX/", "VORNIX/ok.txt", "elsewhere/"}));
+}
+
+TEST_F(UnpackArchiveTest, EmptyArchiveWritesNothing) {
+    ASSERT_TRUE(Unpack(TestArchive{}));
+    EXPECT_TRUE(fs::is_empty(folder));
+}
+
+TEST_F(UnpackArchiveTest, BytesThatAreNoArchiveAreRefused) {
+    const std::string junk = "this is not a zip archive at all";
+    EXPECT_FALSE(UnpackArchive(scratch.text() + u"\\VORNIX", junk.data(),
+                               static_cast<uint32_t>(junk.size())));
+    EXPECT_TRUE(fs::is_empty(folder));
+}
+
+TEST_F(UnpackArchiveTest, RefillsOverTheOldContents) {
+    TestArchive archive;
+    archive.entries = {File("sub/a.txt", "new")};
+    ASSERT_TRUE(Unpack(archive));
+    ASSERT_TRUE(PrepareExtractionFolder(scratch.text() + u"\\VORNIX"));
+    EXPECT_EQ(Listing(folder), (std::set<std::string>{"sub/"}));
+    ASSERT_TRUE(Unpack(archive));
+    EXPECT_EQ(ReadFile(folder / "sub" / "a.txt"), "new");
+}
+
+class PrepareFolderTest : public testing::Test {
+  protected:
+    ScratchFolder scratch;
+    fs::path folder = scratch.path() / "VORNIX";
+    std::u16string text = scratch.text() + u"\\VORNIX";
+};
+
+TEST_F(PrepareFolderTest, CreatesAMissingFolder) {
+    EXPECT_TRUE(PrepareExtractionFolder(text));
+    EXPECT_TRUE(fs::is_directory(folder));
+}
+
+TEST_F(PrepareFolderTest, EmptiesAnExistingFolderOfFiles) {
+    fs::create_directories(folder / "keep");
+    WriteFile(folder / "keep" / "old.txt", "x");
+    MakeReadOnly(folder / "keep" / "old.txt");
+    EXPECT_TRUE(PrepareExtractionFolder(text));
+    EXPECT_TRUE(fs::is_directory(folder / "keep"));
+    EXPECT_TRUE(fs::is_empty(folder / "keep"));
+}
+
+TEST_F(PrepareFolderTest, ReplacesALinkInTheFolderPlaceByARealFolder) {
+    if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
+    const fs::path outside = scratch.path() / "outside";
+    fs::create_directory(outside);
+    WriteFile(outside / "precious.txt", "keep");
+    fs::create_directory_symlink(outside, folder);
+
+    EXPECT_TRUE(PrepareExtractionFolder(text));
+
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(folder)));
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_EQ(ReadFile(outside / "precious.txt"), "keep");
+}
+
+TEST_F(PrepareFolderTest, ReplacesADanglingLinkOrALinkToAFile) {
+    if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
+    WriteFile(scratch.path() / "target.txt", "keep");
+    fs::create_symlink(scratch.path() / "target.txt", folder);
+    EXPECT_TRUE(PrepareExtractionFolder(text));
+    EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder)));
+    EXPECT_EQ(ReadFile(scratch.path() / "target.txt"), "keep");
+
+    fs::remove(folder);
+    fs::create_directory_symlink(scratch.path() / "not-there", folder);
+    EXPECT_TRUE(PrepareExtractionFolder(text));
+    EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder)));
+    EXPECT_FALSE(fs::exists(scratch.path() / "not-there"));
+}
