@@ -236,9 +236,11 @@ for stage in $STAGES; do
 done
 wine_env_stop
 
-echo
-echo "==================== summary ===================="
-printf '%s\n' "${SUMMARY[@]}"
-echo "total time $((SECONDS - START))s"
-echo "$TOTAL_PASSED passed, $TOTAL_FAILED failed"
+{
+    echo
+    echo "==================== summary ===================="
+    printf '%s\n' "${SUMMARY[@]}"
+    echo "total time $((SECONDS - START))s"
+    echo "$TOTAL_PASSED passed, $TOTAL_FAILED failed"
+} | tee "$OUT/logs/summary.txt"
 exit $ANY_FAILED
