@@ -5,6 +5,10 @@
 #include <filesystem>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "probe_library.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +24,9 @@ int main(int argc, char** argv) {
     if (out == nullptr) return 1;
     std::fprintf(out, "argc=%d\n", argc);
     for (int i = 0; i < argc; ++i) std::fprintf(out, "argv%d=[%s]\n", i, argv[i]);
+#ifdef _WIN32
+    std::fprintf(out, "commandline=%s\n", GetCommandLineA());
+#endif
     std::fprintf(out, "cwd=%s\n", std::filesystem::current_path().string().c_str());
     std::fprintf(out, "search=%s\n", search != nullptr ? search : "(none)");
     std::fprintf(out, "library=%s\n", ProbeLibraryGreeting());
