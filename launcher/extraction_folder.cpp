@@ -39,7 +39,10 @@ void ClearEntry(const char16_t* path, uint32_t foundAttributes) {
         ClearFolder(path);  // the sub-folder itself stays
     } else {
         // A read-only file cannot be deleted; files held open elsewhere simply stay.
-        PlatformSetFileAttributes(path, PlatformGetFileAttributes(path) & ~kAttributeReadOnly);
+        const uint32_t attributes = PlatformGetFileAttributes(path);
+        if (attributes != kInvalidAttributes) {
+            PlatformSetFileAttributes(path, attributes & ~kAttributeReadOnly);
+        }
         PlatformDeleteFile(path);
     }
 }
