@@ -50,14 +50,6 @@ ReadOutcome ReadWhole(ZipDirectoryReader* reader, uint32_t step) {
     return out;
 }
 
-TestEntry Entry(const std::string& data, uint16_t method) {
-    TestEntry e;
-    e.name = "entry.bin";
-    e.data = data;
-    e.method = method;
-    return e;
-}
-
 // Raw deflate of `data` that stops after a full flush, without a final block.
 std::string DeflateUnfinished(const std::string& data) {
     const std::string whole = Deflate(data);  // only to size the output buffer
@@ -79,7 +71,7 @@ class BlockBoundaries : public ::testing::TestWithParam<std::tuple<uint16_t, siz
 TEST_P(BlockBoundaries, WholeReadsBlockReadsAndByteReadsAgree) {
     const auto [method, size] = GetParam();
     const std::string data = RandomBytes(size, static_cast<uint32_t>(size));
-    OpenReader reader(ArchiveOf({Entry(data, method)}));
+    OpenReader reader(ArchiveOf({MakeEntry("entry.bin", data, method)}));
 
     const ReadOutcome whole = ReadWhole(reader.get(), 100000);
     EXPECT_EQ(whole.data, data);
@@ -105,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(StoredAndDeflated, BlockBoundaries,
 
 TEST(EntryStream, ReadsTheSourceOneBlockAtATime) {
     const std::string data = RandomBytes(16385, 7);
-    OpenReader reader(ArchiveOf({Entry(data, 0)}));
+    OpenReader reader(ArchiveOf({MakeEntry("entry.bin", data, 0)}));
     const uint32_t dataStart = 30 + 9;  // local header and the name "entry.bin"
     ASSERT_EQ(OpenEntryStream(reader.get()), ReaderOk);
     char buffer[16385];
@@ -119,7 +111,7 @@ TEST(EntryStream, ReadsTheSourceOneBlockAtATime) {
 }
 
 TEST(EntryStream, ZeroLengthReadsChangeNothing) {
-    OpenReader reader(ArchiveOf({Entry("abc", 0)}));
+    OpenReader reader(ArchiveOf({MakeEntry("entry.bin", "abc", 0)}));
     ASSERT_EQ(OpenEntryStream(reader.get()), ReaderOk);
     char buffer[8];
     EXPECT_EQ(ReadEntryStream(reader.get(), buffer, 0), 0);
@@ -131,9 +123,9 @@ TEST(EntryStream, ZeroLengthReadsChangeNothing) {
 
 TEST(EntryStream, CrcVerdictComesOnlyAtCloseAndOnlyForAWholeEntry) {
     for (uint16_t method : {0, 8}) {
-        TestEntry bad = Entry(RandomBytes(20000, 3), method);
+        TestEntry bad = MakeEntry("entry.bin", RandomBytes(20000, 3), method);
         bad.crc = Crc32(bad.data) ^ 1;
-        TestEntry empty = Entry("", method);
+        TestEntry empty = MakeEntry("entry.bin", "", method);
         empty.crc = 0x12345678;
         OpenReader reader(ArchiveOf({bad, empty}));
 
@@ -156,11 +148,11 @@ TEST(EntryStream, CrcVerdictComesOnlyAtCloseAndOnlyForAWholeEntry) {
 TEST(EntryStream, DamagedOrTruncatedDeflateDataReadsShortWithoutFailure) {
     const std::string data = RandomBytes(40000, 11);
     const std::string head = DeflateUnfinished(data.substr(0, 20000));
-    TestEntry truncated = Entry(data, 8);
+    TestEntry truncated = MakeEntry("entry.bin", data, 8);
     truncated.compressed = head;
-    TestEntry damaged = Entry(data, 8);
+    TestEntry damaged = MakeEntry("entry.bin", data, 8);
     damaged.compressed = head + std::string("\x07\xff\xff\xff", 4);  // reserved block type
-    TestEntry garbage = Entry(data, 8);
+    TestEntry garbage = MakeEntry("entry.bin", data, 8);
     garbage.compressed = std::string(500, '\xff');
 
     for (const TestEntry& e : {truncated, damaged, garbage}) {
@@ -175,10 +167,10 @@ TEST(EntryStream, DamagedOrTruncatedDeflateDataReadsShortWithoutFailure) {
 
 TEST(EntryStream, DeliveryStopsAtTheCentralSizes) {
     const std::string data = RandomBytes(300, 5);
-    TestEntry longDeflate = Entry(data, 8);
+    TestEntry longDeflate = MakeEntry("entry.bin", data, 8);
     longDeflate.uncompressedSize = 100;
     longDeflate.crc = Crc32(data.substr(0, 100));
-    TestEntry shortStored = Entry(data, 0);
+    TestEntry shortStored = MakeEntry("entry.bin", data, 0);
     shortStored.uncompressedSize = 400;
     OpenReader reader(ArchiveOf({longDeflate, shortStored}));
 
@@ -193,7 +185,7 @@ TEST(EntryStream, DeliveryStopsAtTheCentralSizes) {
 }
 
 TEST(EntryStream, DataPastTheEndOfTheArchiveFailsEveryReadThatNeedsIt) {
-    TestEntry e = Entry(RandomBytes(40000, 9), 0);
+    TestEntry e = MakeEntry("entry.bin", RandomBytes(40000, 9), 0);
     e.compressedSize = 200000;
     OpenReader reader(ArchiveOf({e}));
     ASSERT_EQ(OpenEntryStream(reader.get()), ReaderOk);
@@ -206,8 +198,8 @@ TEST(EntryStream, DataPastTheEndOfTheArchiveFailsEveryReadThatNeedsIt) {
 }
 
 TEST(EntryStream, AnOpenStreamIgnoresTheReaderMoving) {
-    const TestEntry first = Entry(RandomBytes(30000, 1), 8);
-    const TestEntry second = Entry(RandomBytes(30000, 2), 0);
+    const TestEntry first = MakeEntry("entry.bin", RandomBytes(30000, 1), 8);
+    const TestEntry second = MakeEntry("entry.bin", RandomBytes(30000, 2), 0);
     OpenReader reader(ArchiveOf({first, second}));
     ASSERT_EQ(OpenEntryStream(reader.get()), ReaderOk);
     std::vector<char> buffer(30000);
@@ -229,7 +221,7 @@ TEST(EntryStream, RefusesMissingReaderStreamOrEntryAndMismatchedLocalHeader) {
     EXPECT_EQ(ReadEntryStream(nullptr, buffer, 4), ReaderBadArgument);
     EXPECT_EQ(CloseEntryStream(nullptr), ReaderBadArgument);
 
-    TestEntry mismatched = Entry("data", 0);
+    TestEntry mismatched = MakeEntry("entry.bin", "data", 0);
     mismatched.localMethod = 8;
     TestArchive archive = ArchiveOf({mismatched});
     archive.prefix = "stub bytes in front";
@@ -244,7 +236,7 @@ TEST(EntryStream, RefusesMissingReaderStreamOrEntryAndMismatchedLocalHeader) {
 }
 
 TEST(EntryStream, ReadsAfterBytesInFrontOfTheArchive) {
-    TestArchive archive = ArchiveOf({Entry(RandomBytes(20000, 4), 8)});
+    TestArchive archive = ArchiveOf({MakeEntry("entry.bin", RandomBytes(20000, 4), 8)});
     archive.prefix = std::string(1000, 'p');
     OpenReader reader(archive);
     const ReadOutcome outcome = ReadWhole(reader.get(), 4096);

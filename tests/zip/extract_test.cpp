@@ -42,17 +42,8 @@ class Archive {
     ZipArchive* handle_;
 };
 
-TestEntry File(const std::string& name, const std::string& data, uint16_t method = 0) {
-    TestEntry e;
-    e.name = name;
-    e.data = data;
-    e.method = method;
-    return e;
-}
-
 TestEntry Folder(const std::string& name) {
-    TestEntry e;
-    e.name = name;
+    TestEntry e = MakeEntry(name, "");
     e.externalAttributes = 0x10;
     return e;
 }
@@ -97,8 +88,9 @@ TEST_F(Extract, WritesStoredAndDeflatedEntriesAtBlockBoundariesWithAttributesAnd
     TestArchive archive;
     for (uint16_t method : {0, 8}) {
         for (size_t size : {0, 1, 16383, 16384, 16385, 40000}) {
-            archive.entries.push_back(File(std::to_string(method) + "-" + std::to_string(size),
-                                           RandomBytes(size, static_cast<uint32_t>(size)), method));
+            archive.entries.push_back(MakeEntry(std::to_string(method) + "-" + std::to_string(size),
+                                                RandomBytes(size, static_cast<uint32_t>(size)),
+                                                method));
         }
     }
     Archive zip(archive);
@@ -131,7 +123,7 @@ TEST_F(Extract, WritesStoredAndDeflatedEntriesAtBlockBoundariesWithAttributesAnd
 }
 
 TEST_F(Extract, TakesTimesFromAnExtendedTimestampAndWritableModesFromUnix) {
-    TestEntry e = File("stamped.txt", "text");
+    TestEntry e = MakeEntry("stamped.txt", "text");
     e.localExtra = ExtendedTimestamp(7, {1000000000, 1100000000, 900000000});
     e.externalAttributes = 0100644u << 16;
     Archive zip(ArchiveOf({e}));
@@ -147,7 +139,7 @@ TEST_F(Extract, TakesTimesFromAnExtendedTimestampAndWritableModesFromUnix) {
 }
 
 TEST_F(Extract, ReplacesAWritableFileAndRefusesAReadOnlyOne) {
-    Archive zip(ArchiveOf({File("short", "new")}));
+    Archive zip(ArchiveOf({MakeEntry("short", "new")}));
     { std::ofstream("existing") << "a much longer old content"; }
     ASSERT_EQ(zip.Unzip("existing", 0), ZipOk);
     EXPECT_EQ(ReadFileBytes("existing"), "new");
@@ -160,9 +152,9 @@ TEST_F(Extract, ReplacesAWritableFileAndRefusesAReadOnlyOne) {
 
 TEST_F(Extract, APipeReceivesTheDataButNoTimesAndIsNeverDeleted) {
     const std::string data = RandomBytes(40000, 21);
-    TestEntry bad = File("bad", data);
+    TestEntry bad = MakeEntry("bad", data);
     bad.crc = Crc32(data) ^ 1;
-    Archive zip(ArchiveOf({File("good", data, 8), bad}));
+    Archive zip(ArchiveOf({MakeEntry("good", data, 8), bad}));
     {
         PipeSink pipe(scratch_.base());
         ASSERT_EQ(zip.Unzip(pipe.path(), 0), ZipOk);
@@ -184,18 +176,18 @@ TEST_F(Extract, APipeReceivesTheDataButNoTimesAndIsNeverDeleted) {
 TEST_F(Extract, FailedExtractionsLeaveNoFileBehind) {
     const std::string data = RandomBytes(40000, 31);
     const std::string deflated = Deflate(data);
-    TestEntry badCrc = File("bad-crc", data, 8);
+    TestEntry badCrc = MakeEntry("bad-crc", data, 8);
     badCrc.crc = Crc32(data) ^ 0x80000000u;
-    TestEntry damaged = File("damaged", data, 8);
+    TestEntry damaged = MakeEntry("damaged", data, 8);
     damaged.compressed = deflated.substr(0, 5000) + std::string(100, '\xff');
-    TestEntry truncated = File("truncated", data, 8);
+    TestEntry truncated = MakeEntry("truncated", data, 8);
     truncated.compressed = deflated.substr(0, deflated.size() / 2);
-    TestEntry shortStored = File("short-stored", data);
+    TestEntry shortStored = MakeEntry("short-stored", data);
     shortStored.uncompressedSize = 50000;
-    TestEntry pastEnd = File("past-end", data);
+    TestEntry pastEnd = MakeEntry("past-end", data);
     pastEnd.compressedSize = 100000;
     const std::vector<TestEntry> entries{badCrc,      damaged, truncated,
-                                         shortStored, pastEnd, File("full-disk", data)};
+                                         shortStored, pastEnd, MakeEntry("full-disk", data)};
     Archive zip(ArchiveOf(entries));
     for (int32_t i = 0; i < static_cast<int32_t>(entries.size()); ++i) {
         const std::string& name = entries[static_cast<size_t>(i)].name;
@@ -235,7 +227,7 @@ TEST_F(Extract, MakesParentFoldersOnlyForPlainRelativePaths) {
         {"a/../b/file.txt", ZipCannotCreateFile, ""},
         {"..\\up.txt", ZipOk, "up.txt\n"},
     };
-    Archive zip(ArchiveOf({File("f", "data")}));
+    Archive zip(ArchiveOf({MakeEntry("f", "data")}));
     for (const FolderCase& c : cases) {
         SCOPED_TRACE(c.path);
         const std::string before = ListTree(scratch_.base());
@@ -274,13 +266,13 @@ TEST_F(Extract, MakesDirectoryEntriesUnderTheRootFolderOnly) {
 TEST_F(Extract, RefusesPathsThatDoNotFitTheWorkingBuffers) {
     std::u16string root;
     {
-        Archive probe(ArchiveOf({File("f", "data")}));
+        Archive probe(ArchiveOf({MakeEntry("f", "data")}));
         root = probe.get()->state->rootFolder;
     }
     // Folder names of 259 units with the root folder, and of 260 with a unit more.
     const std::string longFolder(258 - root.size(), 'd');
     TestArchive archive =
-        ArchiveOf({File("f", "data"), Folder(longFolder + "xy/"), Folder(longFolder + "/")});
+        ArchiveOf({MakeEntry("f", "data"), Folder(longFolder + "xy/"), Folder(longFolder + "/")});
     Archive zip(archive);
 
     const std::string tooLong = "sub/" + std::string(256, 'n');  // 260 units with a separator
@@ -296,7 +288,7 @@ TEST_F(Extract, RefusesPathsThatDoNotFitTheWorkingBuffers) {
 }
 
 TEST_F(Extract, RejectsBadArgumentsBeforeTouchingAnything) {
-    Archive zip(ArchiveOf({File("a", "first"), File("b", "second")}));
+    Archive zip(ArchiveOf({MakeEntry("a", "first"), MakeEntry("b", "second")}));
     ASSERT_EQ(zip.Unzip("b", 1), ZipOk);
     EXPECT_EQ(UnzipEntryToFile(nullptr, u"x", 0), ZipBadArgument);
     EXPECT_EQ(LastZipResult, ZipBadArgument);
@@ -317,7 +309,7 @@ TEST_F(Extract, RejectsBadArgumentsBeforeTouchingAnything) {
 }
 
 TEST_F(Extract, CreatesNothingForAnEntryWhoseLocalHeaderDisagrees) {
-    TestEntry e = File("sub/corrupt", "data");
+    TestEntry e = MakeEntry("sub/corrupt", "data");
     e.localCrc = 1;
     Archive zip(ArchiveOf({e}));
     EXPECT_EQ(zip.Unzip("sub/corrupt", 0), ZipCorrupt);
