@@ -88,6 +88,11 @@ bool PlatformDeleteFile(const char16_t* path);
 uint32_t PlatformGetFileAttributes(const char16_t* path);
 bool PlatformSetFileAttributes(const char16_t* path, uint32_t attributes);
 
+// Test hook: when set, it is asked before every PlatformWriteFile with the byte count, and a false
+// answer makes that write fail without writing (a full disk on demand). Null in the product.
+using WriteFileProbe = bool (*)(uint32_t size);
+void PlatformSetWriteProbe(WriteFileProbe probe);
+
 // ---- Launcher ------------------------------------------------------------------------------
 
 // A top-level window of another process; 0 is none.
