@@ -1,1 +1,63 @@
 #include "zip/archive_source.h"
+
+#include <cstring>
+
+ArchiveSource* CreateMemorySource(const uint8_t* data, uint32_t length, ReaderResult* result) {
+    auto* source = new ArchiveSource{0, data, length, 0};
+    if (result != nullptr) *result = ReaderOk;
+    return source;
+}
+
+uint32_t SourceRead(ArchiveSource* source, void* buffer, uint32_t itemSize, uint32_t itemCount) {
+    if (itemSize == 0) return 0;
+    // The request is computed in 64 bits so that a large item count cannot wrap to a small one.
+    const uint64_t wanted = static_cast<uint64_t>(itemSize) * itemCount;
+    const uint32_t available =
+        source->position < source->length ? source->length - source->position : 0;
+    const uint32_t copied = wanted < available ? static_cast<uint32_t>(wanted) : available;
+    if (copied > 0) std::memcpy(buffer, source->data + source->position, copied);
+    source->position += copied;
+    return copied / itemSize;
+}
+
+ReaderResult SourceReadByte(ArchiveSource* source, uint32_t* value) {
+    uint8_t byte = 0;
+    if (SourceRead(source, &byte, 1, 1) == 1) *value = byte;
+    return ReaderOk;
+}
+
+namespace {
+
+// Assembles `count` little-endian bytes; bytes beyond the end of the data count as 0. A memory
+// source's byte reads cannot fail, so neither can this.
+ReaderResult ReadLittleEndian(ArchiveSource* source, int count, uint32_t* value) {
+    uint32_t assembled = 0;
+    for (int i = 0; i < count; ++i) {
+        uint32_t byte = 0;
+        SourceReadByte(source, &byte);
+        assembled |= byte << (8 * i);
+    }
+    *value = assembled;
+    return ReaderOk;
+}
+
+}  // namespace
+
+ReaderResult SourceReadUInt16(ArchiveSource* source, uint32_t* value) {
+    return ReadLittleEndian(source, 2, value);
+}
+
+ReaderResult SourceReadUInt32(ArchiveSource* source, uint32_t* value) {
+    return ReadLittleEndian(source, 4, value);
+}
+
+bool SourceSeek(ArchiveSource* source, uint32_t offset) {
+    source->position = offset;
+    return true;
+}
+
+void SourceSeekToEnd(ArchiveSource* source) { source->position = source->length; }
+
+uint32_t SourceTell(const ArchiveSource* source) { return source->position; }
+
+void SourceClose(ArchiveSource* source) { delete source; }

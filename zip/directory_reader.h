@@ -43,6 +43,8 @@ struct ZipDirectoryReader {
 // Result of the most recent OpenDirectoryReader: 0, 0x10000 without a source, or the failure.
 extern int32_t LastOpenResult;
 
+// Source position of the last end-record signature within the final 65535 bytes, or 0 when there
+// is none (a signature at position 0 also counts as none).
 uint32_t FindEndRecord(ArchiveSource* source);
 ZipDirectoryReader* OpenDirectoryReader(ArchiveSource* source);
 void CloseDirectoryReader(ZipDirectoryReader* reader);
@@ -51,5 +53,12 @@ ReaderResult ReadCurrentEntryInfo(ZipDirectoryReader* reader, CentralEntryInfo* 
                                   uint32_t nameBufferSize);
 ReaderResult GoToFirstEntry(ZipDirectoryReader* reader);
 ReaderResult GoToNextEntry(ZipDirectoryReader* reader);
+// Checks the current entry's local header against its central header. ReaderBadArgument when there
+// is no valid current entry. localExtraOffset is an archive offset.
 ReaderResult CheckLocalHeader(ZipDirectoryReader* reader, uint32_t* variableSize,
                               uint32_t* localExtraOffset, uint32_t* localExtraSize);
+
+// Positions the source at an archive offset (prefixBytes added). A sum beyond 32 bits is held at
+// the largest position, where every read delivers nothing, instead of wrapping around. Entry data
+// begins at archive offset localHeaderOffset + 30 + variableSize.
+bool SeekToArchiveOffset(ZipDirectoryReader* reader, uint64_t archiveOffset);

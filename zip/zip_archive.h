@@ -48,12 +48,12 @@ struct ZipEntryInfo {
 struct ZipArchiveState {
     ZipDirectoryReader* reader;  // owned
     NarrowEntryInfo cachedEntry;
-    int32_t cachedIndex;  // -1 while nothing is cached
+    int32_t cachedIndex;                 // -1 while nothing is cached
     char16_t rootFolder[kZipNameUnits];  // current directory at open, followed by "\"
 };
 
 struct ZipArchive {
-    int32_t kind;             // kZipArchiveKind
+    int32_t kind;            // kZipArchiveKind
     ZipArchiveState* state;  // owned
 };
 

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <utility>
 
 std::string Le16(uint16_t value) {
     return {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
@@ -11,8 +12,8 @@ std::string Le16(uint16_t value) {
 std::string Le32(uint32_t value) { return Le16(value & 0xFFFF) + Le16(value >> 16); }
 
 uint32_t Crc32(const std::string& data) {
-    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()),
-                                       static_cast<uInt>(data.size())));
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
 std::string Deflate(const std::string& data) {
@@ -29,6 +30,14 @@ std::string Deflate(const std::string& data) {
     return out;
 }
 
+TestEntry MakeEntry(std::string name, std::string data, uint16_t method) {
+    TestEntry e;
+    e.name = std::move(name);
+    e.data = std::move(data);
+    e.method = method;
+    return e;
+}
+
 std::string ExtendedTimestamp(uint8_t flags, const std::vector<int32_t>& times) {
     std::string body(1, static_cast<char>(flags));
     for (int32_t t : times) body += Le32(static_cast<uint32_t>(t));
@@ -40,14 +49,14 @@ Bytes BuildZip(const TestArchive& archive) {
     const size_t base = out.size();
     std::string directory;
     for (const TestEntry& e : archive.entries) {
-        const std::string stored = e.compressed ? *e.compressed
+        const std::string stored = e.compressed    ? *e.compressed
                                    : e.method == 8 ? Deflate(e.data)
                                                    : e.data;
         const uint32_t crc = e.crc ? *e.crc : Crc32(e.data);
-        const uint32_t csize = e.compressedSize ? *e.compressedSize
-                                                : static_cast<uint32_t>(stored.size());
-        const uint32_t usize = e.uncompressedSize ? *e.uncompressedSize
-                                                  : static_cast<uint32_t>(e.data.size());
+        const uint32_t csize =
+            e.compressedSize ? *e.compressedSize : static_cast<uint32_t>(stored.size());
+        const uint32_t usize =
+            e.uncompressedSize ? *e.uncompressedSize : static_cast<uint32_t>(e.data.size());
         const std::string localName = e.localName ? *e.localName : e.name;
         const uint32_t localOffset = static_cast<uint32_t>(out.size() - base);
 

@@ -10,10 +10,10 @@ using Bytes = std::vector<uint8_t>;
 
 struct TestEntry {
     std::string name;
-    std::string data;         // uncompressed bytes
-    uint16_t method = 0;      // 0 stored, 8 raw deflate (compressed by zlib)
+    std::string data;     // uncompressed bytes
+    uint16_t method = 0;  // 0 stored, 8 raw deflate (compressed by zlib)
     uint16_t versionMadeBy = 20;
-    uint16_t flags = 0;       // written to both headers unless localFlags is set
+    uint16_t flags = 0;                 // written to both headers unless localFlags is set
     uint32_t dosDateTime = 0x46E4A023;  // 2015-07-04 20:01:06
     uint32_t externalAttributes = 0x20;
     std::string localExtra;
@@ -32,6 +32,9 @@ struct TestEntry {
     std::optional<uint32_t> localUncompressedSize;
     std::optional<std::string> localName;
 };
+
+// An entry with its name, data and method and every other field at its default.
+TestEntry MakeEntry(std::string name, std::string data, uint16_t method = 0);
 
 struct TestArchive {
     std::vector<TestEntry> entries;
