@@ -88,5 +88,10 @@ bool PlatformDeleteFile(const char16_t* path);
 uint32_t PlatformGetFileAttributes(const char16_t* path);
 bool PlatformSetFileAttributes(const char16_t* path, uint32_t attributes);
 
+// Test hook: when set, it is asked before every PlatformWriteFile with the byte count, and a false
+// answer makes that write fail without writing (a full disk on demand). Null in the product.
+using WriteFileProbe = bool (*)(uint32_t size);
+void PlatformSetWriteProbe(WriteFileProbe probe);
+
 // ---- Launcher ------------------------------------------------------------------------------
 // Declared by the launcher's work; see launcher/.

@@ -1,5 +1,7 @@
 // POSIX implementation of the platform seam. Paths arrive as UTF-16 and are handed to the system
 // as UTF-8, with "\" taken as "/".
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -158,5 +160,135 @@ bool PlatformSystemTimeToFileTime(const CalendarTime* time, FileTime* out) {
 }
 
 // ---- Extraction to disk --------------------------------------------------------------------
+
+namespace {
+
+WriteFileProbe writeProbe = nullptr;
+
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+int FileDescriptor(PlatformHandle file) { return static_cast<int>(file); }
+
+// 100-nanosecond intervals from 1601-01-01 to 1970-01-01.
+constexpr int64_t kUnixEpochAsFileTime = 116444736000000000;
+
+timespec ToTimespec(const FileTime* time) {
+    const int64_t ticks =
+        static_cast<int64_t>((static_cast<uint64_t>(time->high) << 32) | time->low) -
+        kUnixEpochAsFileTime;
+    int64_t seconds = ticks / 10000000;
+    int64_t rest = ticks % 10000000;
+    if (rest < 0) {
+        rest += 10000000;
+        --seconds;
+    }
+    timespec out{};
+    out.tv_sec = static_cast<time_t>(seconds);
+    out.tv_nsec = static_cast<long>(rest * 100);
+    return out;
+}
+
+// Opens an existing file for writing the way CREATE_ALWAYS replaces one: a file without write
+// permission is refused (even for root, whom open() would let through), a regular file is
+// emptied, and a FIFO without a reader fails at once instead of waiting for one.
+int OpenExisting(const std::string& native, bool readOnly) {
+    struct stat info {};
+    if (stat(native.c_str(), &info) != 0) return -1;
+    if ((info.st_mode & kWriteBits) == 0) {
+        errno = EACCES;
+        return -1;
+    }
+    const int fd = open(native.c_str(),
+                        O_WRONLY | O_NONBLOCK | O_CLOEXEC | (S_ISREG(info.st_mode) ? O_TRUNC : 0));
+    if (fd < 0) return -1;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (readOnly && S_ISREG(info.st_mode)) fchmod(fd, info.st_mode & ~kWriteBits & 07777);
+    return fd;
+}
+
+}  // namespace
+
+void PlatformSetWriteProbe(WriteFileProbe probe) { writeProbe = probe; }
+
+PlatformHandle PlatformCreateFile(const char16_t* path, uint32_t attributes) {
+    const std::string native = NativePath(path);
+    const bool readOnly = (attributes & kAttributeReadOnly) != 0;
+    // Creation mode only: the new descriptor may write even when the file is read-only.
+    const mode_t mode = readOnly ? 0444 : 0666;
+    int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0 && errno == EEXIST) fd = OpenExisting(native, readOnly);
+    return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
+}
+
+bool PlatformWriteFile(PlatformHandle file, const void* data, uint32_t size) {
+    if (writeProbe != nullptr && !writeProbe(size)) return false;
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = write(FileDescriptor(file), bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        size -= static_cast<uint32_t>(n);
+    }
+    return true;
+}
+
+bool PlatformIsDiskFile(PlatformHandle file) {
+    struct stat info {};
+    return fstat(FileDescriptor(file), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool PlatformSetFileTimes(PlatformHandle file, const FileTime*, const FileTime* access,
+                          const FileTime* write) {
+    const timespec times[2] = {ToTimespec(access), ToTimespec(write)};
+    return futimens(FileDescriptor(file), times) == 0;
+}
+
+void PlatformCloseFile(PlatformHandle file) { close(FileDescriptor(file)); }
+
+bool PlatformCreateDirectory(const char16_t* path) {
+    return mkdir(NativePath(path).c_str(), 0777) == 0;
+}
+
+bool PlatformDeleteFile(const char16_t* path) {
+    const std::string native = NativePath(path);
+    struct stat info {};
+    // DeleteFileW removes no folder.
+    if (lstat(native.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
+    return unlink(native.c_str()) == 0;
+}
+
+uint32_t PlatformGetFileAttributes(const char16_t* path) {
+    const std::string native = NativePath(path);
+    struct stat info {};
+    if (lstat(native.c_str(), &info) != 0) return kInvalidAttributes;
+    uint32_t attributes = 0;
+    if (S_ISLNK(info.st_mode)) {
+        attributes |= kAttributeReparsePoint;
+        struct stat target {};
+        if (stat(native.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+            attributes |= kAttributeDirectory;
+        }
+    } else {
+        if (S_ISDIR(info.st_mode)) attributes |= kAttributeDirectory;
+        if ((info.st_mode & kWriteBits) == 0) attributes |= kAttributeReadOnly;
+    }
+    return attributes == 0 ? kAttributeNormal : attributes;
+}
+
+bool PlatformSetFileAttributes(const char16_t* path, uint32_t attributes) {
+    const std::string native = NativePath(path);
+    struct stat info {};
+    if (lstat(native.c_str(), &info) != 0) return false;
+    // A link carries no permissions of its own; the attributes it could take have no meaning.
+    if (S_ISLNK(info.st_mode)) return true;
+    mode_t mode = info.st_mode & 07777;
+    if ((attributes & kAttributeReadOnly) != 0) {
+        mode &= ~kWriteBits;
+    } else if ((mode & kWriteBits) == 0) {
+        mode |= S_IWUSR;
+    }
+    return chmod(native.c_str(), mode) == 0;
+}
 
 // ---- Launcher ------------------------------------------------------------------------------

@@ -1,1 +1,203 @@
 #include "zip/extract.h"
+
+#include <cstring>
+
+#include "zip/entry_stream.h"
+
+namespace {
+
+constexpr uint32_t kPathUnits = 260;
+constexpr uint32_t kCopyBufferSize = 0x4000;
+
+bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+size_t TextLength(const char16_t* text) {
+    size_t n = 0;
+    while (text[n] != 0) ++n;
+    return n;
+}
+
+// Index of the last "/" or "\" among the first `length` units, or -1.
+long LastSeparator(const char16_t* text, size_t length) {
+    for (size_t i = length; i > 0; --i) {
+        if (IsSeparator(text[i - 1])) return static_cast<long>(i - 1);
+    }
+    return -1;
+}
+
+// A path component made of dots and blanks only, with at least two dots: "..", and also the
+// forms such as "..." or ".. " that Windows trims back to "..".
+bool IsParentStep(const char16_t* start, size_t length) {
+    size_t dots = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (start[i] == u'.') {
+            ++dots;
+        } else if (start[i] != u' ') {
+            return false;
+        }
+    }
+    return dots >= 2;
+}
+
+// A directory entry's name that would lead out of the root folder: absolute, with a drive or
+// stream (any ":"), or with a step up.
+bool EscapesRoot(const char16_t* name) {
+    if (IsSeparator(name[0])) return true;
+    size_t componentStart = 0;
+    for (size_t i = 0;; ++i) {
+        if (name[i] == u':') return true;
+        if (name[i] == 0 || IsSeparator(name[i])) {
+            if (IsParentStep(name + componentStart, i - componentStart)) return true;
+            if (name[i] == 0) return false;
+            componentStart = i + 1;
+        }
+    }
+}
+
+// The caller's destination folder is left to the caller when it is absolute, names a drive or
+// steps up: only plain relative folders are made under the root folder.
+bool MayCreateFoldersFor(const char16_t* folder) {
+    if (IsSeparator(folder[0]) || (folder[0] != 0 && folder[1] == u':')) return false;
+    for (size_t i = 0; folder[i] != 0; ++i) {
+        if (folder[i] == u'.' && folder[i + 1] == u'.' && IsSeparator(folder[i + 2])) return false;
+    }
+    return true;
+}
+
+// Whether root + folder fits a working buffer with its terminator.
+bool FitsUnderRoot(const char16_t* root, const char16_t* folder) {
+    return TextLength(root) + TextLength(folder) < kPathUnits;
+}
+
+// Walks the reader to `index`. True when the reader then stands on that entry.
+bool WalkTo(ZipDirectoryReader* reader, uint32_t index) {
+    if (index < reader->entryIndex) GoToFirstEntry(reader);
+    while (reader->entryIndex < index) {
+        if (GoToNextEntry(reader) != ReaderOk) return false;
+    }
+    return reader->entryValid && reader->entryIndex == index;
+}
+
+ZipResult ExtractFolderEntry(ZipArchiveState* state, const NarrowEntryInfo& rec) {
+    char16_t name[kZipNameUnits];
+    NarrowToWide(rec.name, name);
+    name[kZipNameUnits - 1] = 0;
+    if (EscapesRoot(name) || !FitsUnderRoot(state->rootFolder, name)) {
+        return ZipCannotCreateFile;
+    }
+    EnsureFolderPath(state->rootFolder, name);
+    return ZipOk;
+}
+
+// Makes the parent folders of a relative destination path under the root folder. False when the
+// path does not fit the working buffers; nothing is created then.
+bool PrepareFolders(ZipArchiveState* state, const char16_t* path) {
+    const size_t length = TextLength(path);
+    const long cut = LastSeparator(path, length);
+    if (cut < 0) return true;
+    if (length >= kPathUnits) return false;
+
+    char16_t folder[kPathUnits];
+    std::memcpy(folder, path, static_cast<size_t>(cut) * sizeof(char16_t));
+    folder[cut] = 0;
+    if (!MayCreateFoldersFor(folder)) return true;
+    if (!FitsUnderRoot(state->rootFolder, folder)) return false;
+    EnsureFolderPath(state->rootFolder, folder);
+    return true;
+}
+
+// Copies the open entry stream into the file. True when the file received exactly the entry's
+// size in bytes and their CRC-32 matched; the stream is closed either way.
+bool CopyEntry(ZipDirectoryReader* reader, PlatformHandle file, uint32_t expectedSize) {
+    static_assert(kCopyBufferSize == kEntryStreamBufferSize, "one block per read");
+    uint8_t buffer[kCopyBufferSize];
+    OpenEntryStream(reader);
+    bool failed = false;
+    uint32_t written = 0;
+    for (;;) {
+        const int32_t n = ReadEntryStream(reader, buffer, kCopyBufferSize);
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        if (n == 0) break;
+        if (!PlatformWriteFile(file, buffer, static_cast<uint32_t>(n))) {
+            failed = true;
+            break;
+        }
+        written += static_cast<uint32_t>(n);
+    }
+    const ReaderResult verdict = CloseEntryStream(reader);
+    return !failed && verdict == ReaderOk && written == expectedSize;
+}
+
+ZipResult ExtractFileEntry(ZipArchiveState* state, const NarrowEntryInfo& rec,
+                           const char16_t* path) {
+    if (!PrepareFolders(state, path)) return ZipCannotCreateFile;
+
+    const PlatformHandle file = PlatformCreateFile(path, rec.attributes);
+    if (file == kInvalidPlatformHandle) return ZipCannotCreateFile;
+
+    const bool complete = CopyEntry(state->reader, file, rec.uncompressedSize);
+    const bool diskFile = PlatformIsDiskFile(file);
+    if (complete && diskFile) {
+        PlatformSetFileTimes(file, &rec.creationTime, &rec.accessTime, &rec.writeTime);
+    }
+    PlatformCloseFile(file);
+    if (complete) return ZipOk;
+
+    // A short or corrupted file must not be left looking complete. Only a file on disk is
+    // removed: a pipe or device at the path is not ours to delete.
+    if (diskFile) {
+        PlatformSetFileAttributes(path, kAttributeNormal);
+        PlatformDeleteFile(path);
+    }
+    return ZipExtractFailed;
+}
+
+ZipResult Extract(ZipArchive* archive, const char16_t* path, int32_t index) {
+    if (archive == nullptr || path == nullptr) return ZipBadArgument;
+    if (archive->kind != kZipArchiveKind) return ZipWrongHandle;
+    ZipArchiveState* state = archive->state;
+    ZipDirectoryReader* reader = state->reader;
+    if (index < 0 || static_cast<uint32_t>(index) >= reader->entryCount) return ZipBadArgument;
+
+    // The stream is opened on the reader's current entry, so the reader must stand on it even
+    // when the record comes from the cache.
+    const bool reached = WalkTo(reader, static_cast<uint32_t>(index));
+    NarrowEntryInfo rec;
+    const ZipResult lookup = GetZipEntryNarrow(state, index, &rec);
+    if (lookup != ZipOk) return lookup;
+    if (!reached) return ZipCorrupt;
+
+    if ((rec.attributes & kAttributeDirectory) != 0) return ExtractFolderEntry(state, rec);
+    return ExtractFileEntry(state, rec, path);
+}
+
+}  // namespace
+
+ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t index) {
+    LastZipResult = Extract(archive, path, index);
+    return LastZipResult;
+}
+
+void EnsureFolderPath(const char16_t* root, const char16_t* folder) {
+    if (root == nullptr || folder == nullptr || folder[0] == 0) return;
+    // A path cut to fit would name some other folder; one that does not fit is not made at all.
+    if (!FitsUnderRoot(root, folder)) return;
+
+    const size_t length = TextLength(folder);
+    const long cut = LastSeparator(folder, length);
+    if (cut > 0) {
+        char16_t prefix[kPathUnits];
+        std::memcpy(prefix, folder, static_cast<size_t>(cut) * sizeof(char16_t));
+        prefix[cut] = 0;
+        EnsureFolderPath(root, prefix);
+    }
+
+    char16_t full[kPathUnits];
+    const size_t rootLength = TextLength(root);
+    std::memcpy(full, root, rootLength * sizeof(char16_t));
+    std::memcpy(full + rootLength, folder, (length + 1) * sizeof(char16_t));
+    PlatformCreateDirectory(full);
+}

@@ -1,0 +1,70 @@
+// What the extraction tests need of the file system beyond the platform seam: scratch folders,
+// file times and bytes read back, and a pipe that collects what is written into it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/zip_builder.h"
+
+namespace fs = std::filesystem;
+
+// An archive of just these entries.
+TestArchive ArchiveOf(std::vector<TestEntry> entries);
+
+// Deterministic, incompressible bytes.
+std::string RandomBytes(size_t size, uint32_t seed);
+
+// A committed fixture under tests/data, reachable natively and under Wine.
+fs::path TestDataPath(const char* name);
+
+std::string ReadFileBytes(const fs::path& path);
+
+// File times read back from the file system as FILETIME ticks. POSIX has no creation time.
+struct StoredTimes {
+    uint64_t creation;
+    uint64_t access;
+    uint64_t write;
+    bool hasCreation;
+};
+bool ReadStoredTimes(const fs::path& path, StoredTimes* out);
+
+// A fresh folder `base` with `base/work` in it, made the current directory for its lifetime;
+// removed afterwards with everything in it, read-only files included.
+class ScratchFolder {
+  public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const fs::path& base() const { return base_; }
+    fs::path work() const { return base_ / "work"; }
+
+  private:
+    fs::path base_;
+    fs::path previous_;
+};
+
+// Every path below `folder`, relative to it, sorted.
+std::string ListTree(const fs::path& folder);
+
+// A named pipe (Windows) or FIFO (POSIX, inside `folder`) whose reader keeps what arrives.
+class PipeSink {
+  public:
+    explicit PipeSink(const fs::path& folder);
+    ~PipeSink();
+    PipeSink(const PipeSink&) = delete;
+    PipeSink& operator=(const PipeSink&) = delete;
+    const std::u16string& path() const { return path_; }
+    // Everything written, once the writer has closed its end.
+    std::string Collect();
+
+  private:
+    std::u16string path_;
+    intptr_t handle_;
+    std::string data_;
+    std::thread reader_;
+};
