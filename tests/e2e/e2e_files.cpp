@@ -1,0 +1,115 @@
+#include "tests/e2e/e2e_files.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void ListInto(const std::wstring& folder, const std::wstring& prefix,
+              std::map<std::wstring, TreeEntry>& out) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        TreeEntry entry;
+        entry.attributes = found.dwFileAttributes;
+        entry.creationTime = found.ftCreationTime;
+        entry.accessTime = found.ftLastAccessTime;
+        entry.writeTime = found.ftLastWriteTime;
+        entry.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out[prefix + name + L"\\"] = entry;
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                ListInto(folder + L"\\" + name, prefix + name + L"\\", out);
+            }
+        } else {
+            out[prefix + name] = entry;
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+}  // namespace
+
+std::map<std::wstring, TreeEntry> ListTree(const std::wstring& folder) {
+    std::map<std::wstring, TreeEntry> out;
+    std::wstring root = folder;
+    while (!root.empty() && root.back() == L'\\') root.pop_back();
+    ListInto(root, L"", out);
+    return out;
+}
+
+void RemoveTree(const std::wstring& path) {
+    std::wstring root = path;
+    while (!root.empty() && root.back() == L'\\') root.pop_back();
+    const DWORD attributes = GetFileAttributesW(root.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    SetFileAttributesW(root.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileW(root.c_str());
+        return;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((root + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name != L"." && name != L"..") RemoveTree(root + L"\\" + name);
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+    }
+    RemoveDirectoryW(root.c_str());
+}
+
+void MakeFolders(const std::wstring& path) {
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    }
+    CreateDirectoryW(path.c_str(), nullptr);
+    ASSERT_TRUE(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void MakeFile(const std::wstring& path, const std::string& content, DWORD attributes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    DWORD written = 0;
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(written, content.size());
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), attributes));
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    std::string content;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return content;
+    char block[4096];
+    DWORD got = 0;
+    while (ReadFile(file, block, sizeof(block), &got, nullptr) && got > 0) {
+        content.append(block, got);
+    }
+    CloseHandle(file);
+    return content;
+}
+
+bool PathExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+FILETIME UtcFileTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
+    SYSTEMTIME time = {};
+    time.wYear = year;
+    time.wMonth = month;
+    time.wDay = day;
+    time.wHour = hour;
+    time.wMinute = minute;
+    time.wSecond = second;
+    FILETIME out = {};
+    SystemTimeToFileTime(&time, &out);
+    return out;
+}

@@ -1,0 +1,78 @@
+#include "tests/e2e/e2e_fixture.h"
+
+namespace {
+constexpr DWORD kBoxTimeoutMs = 20000;
+constexpr DWORD kExitTimeoutMs = 20000;
+constexpr DWORD kReportTimeoutMs = 20000;
+
+std::string Narrow(const std::wstring& text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size - 1 : 0, '\0');
+    if (size > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
+    return out;
+}
+}  // namespace
+
+void LauncherRun::SetUp() {
+    CloseApplicationWindows();
+    // Blanks in the paths: the child's path is handed over unquoted in its command line.
+    root_ = DriverFolder() + L"e2e work\\";
+    RemoveTree(root_);
+    const std::wstring temp = root_ + L"temp dir\\";
+    workDir_ = root_ + L"start here";
+    report_ = root_ + L"report.txt";
+    MakeFolders(temp.substr(0, temp.size() - 1));
+    MakeFolders(workDir_);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", temp.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", temp.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"ZANDRO_REPORT", report_.c_str()));
+
+    wchar_t buffer[MAX_PATH + 1] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH + 1, buffer), 0u);
+    tempPath_ = buffer;
+    ASSERT_EQ(tempPath_.back(), L'\\');
+    folderText_ = tempPath_ + L"\\VORNIX";
+    folder_ = tempPath_ + L"VORNIX";
+}
+
+void LauncherRun::TearDown() { CloseApplicationWindows(); }
+
+BoxContents LauncherRun::RunUntilBox(const std::wstring& launcher, const std::wstring& arguments) {
+    BoxContents contents;
+    LaunchedProcess run = StartProcess(launcher, arguments, workDir_);
+    if (run.process == nullptr) return contents;
+    HWND box = WaitForMessageBox(run, kBoxTimeoutMs);
+    if (box == nullptr) {
+        ADD_FAILURE() << "no message box appeared";
+        EndProcess(run);
+        return contents;
+    }
+    contents = ReadMessageBox(box);
+    CloseMessageBox(box);
+    DWORD code = WaitForExit(run, kExitTimeoutMs);
+    EXPECT_EQ(code, 0u) << "launcher exit code";
+    if (code == kTimedOut) EndProcess(run);
+    return contents;
+}
+
+Report LauncherRun::RunUntilReport(const std::wstring& launcher, const std::wstring& arguments) {
+    LaunchedProcess run = StartProcess(launcher, arguments, workDir_);
+    if (run.process == nullptr) return {};
+    DWORD code = WaitForExit(run, kExitTimeoutMs);
+    if (code == kTimedOut) {
+        HWND box = WaitForMessageBox(run, 0);
+        if (box != nullptr) {
+            BoxContents contents = ReadMessageBox(box);
+            ADD_FAILURE() << "unexpected box: " << Narrow(contents.caption) << ": "
+                          << Narrow(contents.text);
+        } else {
+            ADD_FAILURE() << "launcher did not end";
+        }
+        EndProcess(run);
+        return {};
+    }
+    EXPECT_EQ(code, 0u) << "launcher exit code";
+    EXPECT_TRUE(WaitForFile(report_, kReportTimeoutMs)) << "the application wrote no report";
+    return ReadReport(report_);
+}

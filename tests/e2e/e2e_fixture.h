@@ -1,0 +1,43 @@
+// One launcher run under test: a temporary directory and a working folder of the test's own, the
+// demo application's report file, and helpers that drive the run to its box or its child.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "tests/e2e/e2e_files.h"
+#include "tests/e2e/e2e_process.h"
+
+// The launchers under test, built beside the driver around their payloads.
+constexpr wchar_t kDemoLauncher[] = L"launcher.exe";                   // the product: demo payload
+constexpr wchar_t kAppLauncher[] = L"launcher_app.exe";                // demo + readme, fixed times
+constexpr wchar_t kNoMainLauncher[] = L"launcher_nomain.exe";          // no zandro.exe
+constexpr wchar_t kNotProgramLauncher[] = L"launcher_notprogram.exe";  // zandro.exe is text
+constexpr wchar_t kSubFolderLauncher[] = L"launcher_subfolders.exe";
+constexpr wchar_t kEscapingLauncher[] = L"launcher_escaping.exe";
+
+using Report = std::map<std::string, std::wstring>;
+
+class LauncherRun : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the launcher until it shows a message box, reads and closes the box, and checks that
+    // the launcher then ends with exit code 0.
+    BoxContents RunUntilBox(const std::wstring& launcher, const std::wstring& arguments = L"");
+
+    // Runs the launcher, checks that it ends with exit code 0 without a box, and returns the
+    // report of the application it started.
+    Report RunUntilReport(const std::wstring& launcher, const std::wstring& arguments = L"");
+
+    std::wstring root_;        // everything the test touches, below the driver's folder
+    std::wstring tempPath_;    // the temporary directory as GetTempPathW gives it ("\" at the end)
+    std::wstring folderText_;  // the extraction folder as the launcher forms it ("\\VORNIX")
+    std::wstring folder_;      // the same folder with a single separator
+    std::wstring workDir_;     // the launcher's current directory
+    std::wstring report_;      // where the application writes its report
+};
