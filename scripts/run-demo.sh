@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The main job. On a bare Debian 12 machine (as root) it installs what is missing, builds, and
 # runs the product on its built-in demo payload:
-#   - with the Windows part present (scripts/demo-wine.sh): builds launcher.exe around the demo
-#     application and runs it under Wine on a virtual display (that script's own output);
-#   - before that, it lists a sample archive through the reader with tools/ziplist.
+#   - with the Windows part present (scripts/run-demo-wine.sh, whose output this is): builds
+#     launcher.exe around the demo application and runs it under Wine on a virtual display;
+#   - without it, lists a sample archive through the reader with tools/ziplist.
 # Environment: LAUNCHER_OUT (build root, default <repo>/out).
 set -euo pipefail
 
@@ -14,8 +14,8 @@ mkdir -p "$OUT/logs"
 
 bash "$ROOT/scripts/install-deps.sh"
 
-if [[ -f "$ROOT/scripts/demo-wine.sh" ]]; then
-    exec bash "$ROOT/scripts/demo-wine.sh"
+if [[ -f "$ROOT/scripts/run-demo-wine.sh" ]]; then
+    exec bash "$ROOT/scripts/run-demo-wine.sh"
 fi
 
 echo "==> building (native)"

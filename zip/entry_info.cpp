@@ -1,0 +1,107 @@
+#include "zip/entry_info.h"
+
+#include <ctime>
+
+#include "zip/zip_archive.h"
+
+namespace {
+
+constexpr uint32_t kUnixDirectory = 0x40000000;   // mode 0x4000 in the high half
+constexpr uint32_t kUnixOwnerWrite = 0x00800000;  // mode 0x80 in the high half
+constexpr uint32_t kDosReadOnly = 0x01;
+constexpr uint32_t kDosHidden = 0x02;
+constexpr uint32_t kDosSystem = 0x04;
+constexpr uint32_t kDosDirectory = 0x10;
+constexpr uint32_t kDosArchive = 0x20;
+
+constexpr uint16_t kExtendedTimestampId = 0x5455;  // "UT"
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+constexpr uint64_t kTicksPerSecond = 10000000;
+
+FileTime FromTicks(uint64_t ticks) {
+    return FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+}
+
+// Plain arithmetic for what the calendar breakdown does not take, clamped to what a FILETIME
+// can hold.
+FileTime ArithmeticFileTime(int64_t seconds) {
+    constexpr int64_t kLargest = static_cast<int64_t>(UINT64_MAX / kTicksPerSecond);
+    if (seconds <= -kSecondsFrom1601To1970) return FromTicks(0);
+    if (seconds > kLargest - kSecondsFrom1601To1970) return FromTicks(UINT64_MAX);
+    return FromTicks(static_cast<uint64_t>(seconds + kSecondsFrom1601To1970) * kTicksPerSecond);
+}
+
+uint32_t Le16At(const uint8_t* p) { return p[0] | (p[1] << 8); }
+
+int32_t Le32At(const uint8_t* p) {
+    return static_cast<int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) |
+                                (static_cast<uint32_t>(p[3]) << 24));
+}
+
+}  // namespace
+
+uint32_t MapExternalAttributes(uint32_t external) {
+    uint32_t attributes = kAttributeNormal;
+    if ((external & kUnixDirectory) != 0 || (external & kDosDirectory) != 0) {
+        attributes = kAttributeNormal | kAttributeDirectory;
+    }
+    if ((external & kDosArchive) != 0) attributes |= kAttributeArchive;
+    if ((external & kDosHidden) != 0) attributes |= kAttributeHidden;
+    // Archivers for DOS and Windows leave the high half 0, so their entries come out read-only.
+    if ((external & kUnixOwnerWrite) == 0 || (external & kDosReadOnly) != 0) {
+        attributes |= kAttributeReadOnly;
+    }
+    if ((external & kDosSystem) != 0) attributes |= kAttributeSystem;
+    return attributes;
+}
+
+FileTime FileTimeFromDos(uint32_t dosDateTime) {
+    FileTime converted{0, 0};
+    if (!PlatformDosDateTimeToFileTime(static_cast<uint16_t>(dosDateTime >> 16),
+                                       static_cast<uint16_t>(dosDateTime & 0xFFFF), &converted)) {
+        return FileTime{0, 0};
+    }
+    return converted;
+}
+
+FileTime UnixTimeToFileTime(int64_t seconds) {
+    const auto t = static_cast<std::time_t>(seconds);
+    const std::tm* utc = static_cast<int64_t>(t) == seconds ? std::gmtime(&t) : nullptr;
+    if (utc != nullptr && utc->tm_year >= 1601 - 1900 && utc->tm_year <= 30827 - 1900) {
+        const CalendarTime calendar{static_cast<uint16_t>(utc->tm_year + 1900),
+                                    static_cast<uint16_t>(utc->tm_mon + 1),
+                                    static_cast<uint16_t>(utc->tm_mday),
+                                    static_cast<uint16_t>(utc->tm_hour),
+                                    static_cast<uint16_t>(utc->tm_min),
+                                    static_cast<uint16_t>(utc->tm_sec),
+                                    0};
+        FileTime converted{0, 0};
+        if (PlatformSystemTimeToFileTime(&calendar, &converted)) return converted;
+    }
+    // Some C libraries refuse times before 1969-12-31 12:00 UTC; those still convert.
+    return ArithmeticFileTime(seconds);
+}
+
+void ApplyExtendedTimestamp(const uint8_t* extra, uint32_t size, FileTime* writeTime,
+                            FileTime* accessTime, FileTime* creationTime) {
+    if (size <= 4) return;
+    uint32_t pos = 0;
+    // Each block is a 16-bit header ID and a 16-bit data size; the loop condition keeps the
+    // four header bytes and the flags byte of a "UT" block within the field.
+    do {
+        if (Le16At(extra + pos) == kExtendedTimestampId) {
+            // The flags alone say which times follow; the block's own size is not consulted.
+            const uint8_t flags = extra[pos + 4];
+            pos += 5;
+            FileTime* targets[3] = {writeTime, accessTime, creationTime};
+            for (int bit = 0; bit < 3; ++bit) {
+                if ((flags & (1u << bit)) == 0) continue;
+                if (size - pos < 4) return;
+                *targets[bit] = UnixTimeToFileTime(Le32At(extra + pos));
+                pos += 4;
+            }
+            return;
+        }
+        pos += 4 + Le16At(extra + pos + 2);
+    } while (pos + 4 < size);
+}
