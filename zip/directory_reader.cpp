@@ -63,8 +63,9 @@ uint32_t FindEndRecord(ArchiveSource* source) {
             size - readPos < kSearchBlock + 4 ? size - readPos : kSearchBlock + 4;
         if (!SourceSeek(source, readPos) || SourceRead(source, buffer, readSize, 1) != 1) break;
         for (uint32_t i = readSize - 4 + 1; i-- > 0;) {
-            if (buffer[i] == 0x50 && buffer[i + 1] == 0x4B && buffer[i + 2] == 0x05 &&
-                buffer[i + 3] == 0x06) {
+            const uint32_t word = buffer[i] | (buffer[i + 1] << 8) | (buffer[i + 2] << 16) |
+                                  (static_cast<uint32_t>(buffer[i + 3]) << 24);
+            if (word == kEndRecordSignature) {
                 found = readPos + i;
                 break;
             }

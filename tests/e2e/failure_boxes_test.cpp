@@ -25,13 +25,13 @@ TEST_F(FailureBoxes, MainProgramThatIsNotAProgram) {
     EXPECT_EQ(ReadFileBytes(folder_ + L"\\zandro.exe"), "this is only text");
 }
 
-// A file that another process holds open cannot be replaced: the old copy stays, the rest is
-// unpacked and the launch goes on.
+// A file that another process holds open (readers welcome, no writing or deleting) cannot be
+// replaced: the old copy stays, the rest is unpacked and the launch goes on with the old copy.
 TEST_F(FailureBoxes, FileHeldOpenKeepsItsOldCopy) {
     MakeFolders(folder_);
     MakeFile(folder_ + L"\\zandro.exe", "an old copy");
-    HANDLE held = CreateFileW((folder_ + L"\\zandro.exe").c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE held = CreateFileW((folder_ + L"\\zandro.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
     BoxContents box = RunUntilBox(kNotProgramLauncher);

@@ -1,0 +1,54 @@
+// Opens arbitrary bytes as a zip archive and asks for every entry, in order and out of order,
+// and for the summary. Besides the sanitizers it checks what callers rely on: an entry that is
+// delivered has its own index and a terminated name.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "zip/zip_archive.h"
+
+namespace {
+
+void Require(bool condition) {
+    if (!condition) std::abort();
+}
+
+// Asks for one entry. Further per-entry work on the same archive (such as extraction) goes here.
+void VisitEntry(ZipArchive* archive, int32_t index, uint32_t entryCount) {
+    ZipEntryInfo info{};
+    const ZipResult result = GetZipEntry(archive, index, &info);
+    Require(result == LastZipResult);
+    if (index < -1 || (index >= 0 && static_cast<uint32_t>(index) >= entryCount)) {
+        Require(result == ZipBadArgument);
+        return;
+    }
+    if (result != ZipOk) {
+        Require(result == ZipCorrupt || result == ZipReadFailed);
+        return;
+    }
+    Require(index == -1 ? info.index == static_cast<int32_t>(entryCount) : info.index == index);
+    Require(info.name[kZipNameUnits - 1] == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > UINT32_MAX) return 0;
+    ZipArchive* archive = OpenZipFromMemory(data, static_cast<uint32_t>(size));
+    if (archive == nullptr) {
+        Require(LastZipResult == ReaderIoError || LastZipResult == ReaderBadArchive);
+        return 0;
+    }
+    ZipEntryInfo summary{};
+    Require(GetZipEntry(archive, -1, &summary) == ZipOk);
+    const auto count = static_cast<uint32_t>(summary.index);
+    const auto last = static_cast<int32_t>(count) - 1;
+
+    for (int32_t i = 0; i <= last; ++i) VisitEntry(archive, i, count);
+    // Backwards (restarting the walk), twice in a row (the cache), and out of range.
+    const int32_t outOfOrder[] = {last, last / 2, 0, last, last, -1, -2, last + 1, INT32_MIN};
+    for (int32_t index : outOfOrder) VisitEntry(archive, index, count);
+
+    Require(CloseZipArchive(archive) == ZipOk);
+    return 0;
+}
