@@ -1,16 +1,32 @@
 // Opens arbitrary bytes as a zip archive and asks for every entry, in order and out of order,
 // and for the summary. Besides the sanitizers it checks what callers rely on: an entry that is
-// delivered has its own index and a terminated name.
+// delivered has its own index and a terminated name. Every entry is also extracted into a fresh
+// folder, and nothing may be created outside it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/extract_sandbox.h"
+#include "zip/entry_stream.h"
+#include "zip/extract.h"
 #include "zip/zip_archive.h"
 
 namespace {
 
 void Require(bool condition) {
     if (!condition) std::abort();
+}
+
+// Writes one entry into the sandbox, once under a name made from its own and once under a
+// plain one; no stream may stay open afterwards.
+void ExtractEntry(ZipArchive* archive, int32_t index, const char16_t* name) {
+    for (const std::u16string& path : {SandboxDestination(index, name), std::u16string(u"plain")}) {
+        const ZipResult result = UnzipEntryToFile(archive, path.c_str(), index);
+        Require(result == LastZipResult);
+        Require(result == ZipOk || result == ZipCannotCreateFile || result == ZipExtractFailed ||
+                result == ZipCorrupt || result == ZipReadFailed);
+        Require(archive->state->reader->openStream == nullptr);
+    }
 }
 
 // Asks for one entry. Further per-entry work on the same archive (such as extraction) goes here.
@@ -20,20 +36,29 @@ void VisitEntry(ZipArchive* archive, int32_t index, uint32_t entryCount) {
     Require(result == LastZipResult);
     if (index < -1 || (index >= 0 && static_cast<uint32_t>(index) >= entryCount)) {
         Require(result == ZipBadArgument);
+        Require(UnzipEntryToFile(archive, u"plain", index) == ZipBadArgument);
         return;
     }
     if (result != ZipOk) {
         Require(result == ZipCorrupt || result == ZipReadFailed);
+        // Extraction finds the same fault before it creates anything.
+        Require(UnzipEntryToFile(archive, u"plain", index) == result);
         return;
     }
     Require(index == -1 ? info.index == static_cast<int32_t>(entryCount) : info.index == index);
     Require(info.name[kZipNameUnits - 1] == 0);
+    if (index == -1) {
+        Require(UnzipEntryToFile(archive, u"plain", index) == ZipBadArgument);
+    } else {
+        ExtractEntry(archive, index, info.name);
+    }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > UINT32_MAX) return 0;
+    const SandboxVisit visit;
     ZipArchive* archive = OpenZipFromMemory(data, static_cast<uint32_t>(size));
     if (archive == nullptr) {
         Require(LastZipResult == ReaderIoError || LastZipResult == ReaderBadArchive);

@@ -110,7 +110,8 @@ run_ctest() {
 }
 
 stage_native() {
-    configure_and_build native "$OUT/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo || return 1
+    configure_and_build native "$OUT/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DLAUNCHER_BENCH=ON || return 1
     run_ctest "$OUT/native" ""
 }
 

@@ -57,8 +57,15 @@ struct ZipArchive {
     ZipArchiveState* state;  // owned
 };
 
+// The bytes are borrowed until CloseZipArchive. None when they are not a readable archive; then
+// LastZipResult holds ReaderIoError or ReaderBadArchive. rootFolder is left empty when the current
+// directory cannot be obtained or does not fit with its added "\".
 ZipArchive* OpenZipFromMemory(const void* data, uint32_t length);
-// Index -1 gives the summary: `index` holds the number of entries.
+
+// Index -1 gives the summary: `index` holds the number of entries. On failure `info` is left as
+// it was: ZipBadArgument for an index out of range; ZipCorrupt when the entry cannot be reached
+// or read as a central header (a broken header on the way or at the entry), or its local header
+// disagrees with it; ZipReadFailed when its name or local extra field runs past the archive.
 ZipResult GetZipEntry(ZipArchive* archive, int32_t index, ZipEntryInfo* info);
 ZipResult GetZipEntryNarrow(ZipArchiveState* state, int32_t index, NarrowEntryInfo* rec);
 void NarrowToWide(const char* narrow, char16_t* wide);  // wide holds kZipNameUnits units

@@ -3,21 +3,9 @@
 
 #include <windows.h>
 
-#include <cstdint>
-#include <map>
 #include <string>
 
-struct TreeEntry {
-    DWORD attributes = 0;
-    FILETIME creationTime = {};
-    FILETIME accessTime = {};
-    FILETIME writeTime = {};
-    uint64_t size = 0;
-};
-
-// Every file and folder below `folder`, by path relative to it ("\" between steps, folders with
-// a closing "\").
-std::map<std::wstring, TreeEntry> ListTree(const std::wstring& folder);
+#include "tests/e2e/tree_listing.h"
 
 // Removes `path` and everything below it, read-only files included; nothing when it is absent.
 void RemoveTree(const std::wstring& path);

@@ -280,7 +280,8 @@ void CloseApplicationWindows() {
         if (found == nullptr) return;
         DWORD owner = 0;
         GetWindowThreadProcessId(found, &owner);
-        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, owner);
+        HANDLE process = OpenProcess(
+            SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner);
         PostMessageW(found, WM_CLOSE, 0, 0);
         if (process != nullptr) {
             LaunchedProcess app = {process, owner};

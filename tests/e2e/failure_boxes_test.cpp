@@ -25,13 +25,13 @@ TEST_F(FailureBoxes, MainProgramThatIsNotAProgram) {
     EXPECT_EQ(ReadFileBytes(folder_ + L"\\zandro.exe"), "this is only text");
 }
 
-// A file that another process holds open cannot be replaced: the old copy stays, the rest is
-// unpacked and the launch goes on.
+// A file that another process holds open (readers welcome, no writing or deleting) cannot be
+// replaced: the old copy stays, the rest is unpacked and the launch goes on with the old copy.
 TEST_F(FailureBoxes, FileHeldOpenKeepsItsOldCopy) {
     MakeFolders(folder_);
     MakeFile(folder_ + L"\\zandro.exe", "an old copy");
-    HANDLE held = CreateFileW((folder_ + L"\\zandro.exe").c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE held = CreateFileW((folder_ + L"\\zandro.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
     BoxContents box = RunUntilBox(kNotProgramLauncher);
@@ -39,6 +39,35 @@ TEST_F(FailureBoxes, FileHeldOpenKeepsItsOldCopy) {
     EXPECT_EQ(box.text, L"启动主程序失败，错误码:(193)。");
     EXPECT_EQ(ReadFileBytes(folder_ + L"\\zandro.exe"), "an old copy");
     EXPECT_EQ(ReadFileBytes(folder_ + L"\\notes.txt"), "unpacked beside it");
+}
+
+// A temporary directory too long for the launcher's buffer leaves it without an extraction
+// folder: it must then start nothing, in particular no "\zandro.exe" at the root of the current
+// drive, and say that the main program is missing.
+TEST_F(FailureBoxes, NoExtractionFolderStartsNothingAtTheDriveRoot) {
+    const std::wstring tooLong = root_ + std::wstring(2100, L'x') + L"\\";
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", tooLong.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", tooLong.c_str()));
+    // The launcher's query must fail or ask for more room (Wine fails, Windows asks).
+    wchar_t probe[2046] = {};
+    const DWORD length = GetTempPathW(2045, probe);
+    ASSERT_TRUE(length == 0 || length >= 2046) << "the temporary directory came back shortened";
+
+    const std::wstring rootProgram = L"C:\\zandro.exe";
+    if (PathExists(rootProgram)) GTEST_SKIP() << "C:\\zandro.exe exists already";
+    HANDLE file = CreateFileW(rootProgram.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) GTEST_SKIP() << "cannot write to C:\\";
+    CloseHandle(file);  // an empty file: starting it would fail with a box of its own
+    workDir_ = L"C:\\vornix e2e start";
+    MakeFolders(workDir_);
+
+    BoxContents box = RunUntilBox(kAppLauncher);
+    DeleteFileW(rootProgram.c_str());
+    RemoveTree(workDir_);
+    EXPECT_EQ(box.text, L"释放文件失败或文件被占用！");
+    EXPECT_EQ(box.caption, L"Kelmora");
+    EXPECT_FALSE(PathExists(report_));
 }
 
 }  // namespace

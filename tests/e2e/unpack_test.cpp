@@ -36,7 +36,11 @@ void ExpectUnpackedApplication(const std::wstring& folder) {
         EXPECT_EQ(data.dwFileAttributes & kKeptBits,
                   static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
         EXPECT_TRUE(SameTime(data.ftLastWriteTime, stored));
-        EXPECT_TRUE(SameTime(data.ftLastAccessTime, stored));
+        // Starting the application reads its program and library, which moves their access
+        // times on; the text file is left alone until it is read below.
+        if (std::wstring(name) == L"readme.txt") {
+            EXPECT_TRUE(SameTime(data.ftLastAccessTime, stored));
+        }
     }
     EXPECT_EQ(ReadFileBytes(folder + L"\\readme.txt"), "the demo application");
 }

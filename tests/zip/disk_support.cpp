@@ -102,6 +102,14 @@ bool ReadStoredTimes(const fs::path& path, StoredTimes* out) {
     return ok;
 }
 
+bool SystemRefusesWritingTo(const fs::path& readOnlyFile) {
+    const HANDLE file =
+        CreateFileW(readOnlyFile.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return true;
+    CloseHandle(file);
+    return false;
+}
+
 PipeSink::PipeSink(const fs::path&) {
     const std::string name = "\\\\.\\pipe\\" + UniqueName("zip-extract");
     path_.assign(name.begin(), name.end());
@@ -145,6 +153,8 @@ bool ReadStoredTimes(const fs::path& path, StoredTimes* out) {
     *out = {0, ticks(info.st_atim), ticks(info.st_mtim), false};
     return true;
 }
+
+bool SystemRefusesWritingTo(const fs::path&) { return true; }
 
 // The reader end is opened first, without waiting, so the writer finds a reader; what the tests
 // write fits the pipe's buffer, so no thread is needed.

@@ -32,6 +32,11 @@ struct StoredTimes {
 };
 bool ReadStoredTimes(const fs::path& path, StoredTimes* out);
 
+// Whether the system refuses to open this read-only file for writing. Windows does; Wine run by
+// root does not, as it leaves the check to the Unix permissions that root passes. The POSIX
+// platform layer refuses it itself.
+bool SystemRefusesWritingTo(const fs::path& readOnlyFile);
+
 // A fresh folder `base` with `base/work` in it, made the current directory for its lifetime;
 // removed afterwards with everything in it, read-only files included.
 class ScratchFolder {
