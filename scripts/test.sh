@@ -225,6 +225,7 @@ run_stage() {
 }
 
 trap wine_env_stop EXIT
+trap 'exit 130' INT TERM  # through the EXIT trap, so Wine and the display stop too
 
 START=$SECONDS
 say "dependencies"
