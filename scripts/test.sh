@@ -89,15 +89,20 @@ configure_and_build() {
 }
 
 # Runs ctest in a build folder, collecting ctest's JUnit file and GoogleTest's XML reports.
-# The GoogleTest path is given in `xml_prefix` form so a Windows build under Wine can use it.
+# `xml_prefix` goes in front of the GoogleTest report path ("Z:" for a Windows build under Wine).
+# Native builds get a TMPDIR of their own; Wine keeps the caller's, since its wineserver socket
+# lives there and a different one would start a second server beside the persistent one.
 # Sets STAGE_NOTE and STAGE_PASSED/STAGE_FAILED.
 run_ctest() {
     local dir=$1 xml_dir=$1/gtest-xml xml_prefix=$2
     rm -rf "$xml_dir" "$dir/ctest-junit.xml"
-    mkdir -p "$xml_dir" "$dir/tmp"
-    local rc=0
-    TMPDIR="$dir/tmp" GTEST_OUTPUT="xml:$xml_prefix$xml_dir/" \
-        ctest --test-dir "$dir" --output-on-failure --timeout "$TEST_TIMEOUT" \
+    mkdir -p "$xml_dir"
+    local rc=0 vars=(GTEST_OUTPUT="xml:$xml_prefix$xml_dir/")
+    if [[ -z $xml_prefix ]]; then
+        mkdir -p "$dir/tmp"
+        vars+=(TMPDIR="$dir/tmp")
+    fi
+    env "${vars[@]}" ctest --test-dir "$dir" --output-on-failure --timeout "$TEST_TIMEOUT" \
         --output-junit "$dir/ctest-junit.xml" || rc=$?
     read -r STAGE_PASSED STAGE_FAILED < <(count_ctest_tests "$dir/ctest-junit.xml")
     local cp cf cs

@@ -13,7 +13,8 @@ WINE_ENV_UP=""
 WINE_ENV_XVFB_PID=""
 
 wine_env_start() {
-    local prefix=$1 logs=$2
+    local prefix logs=$2
+    prefix=$(realpath -m "$1")  # Wine takes only an absolute prefix path
     [[ -n "$WINE_ENV_UP" ]] && return 0
     mkdir -p "$logs"
 
