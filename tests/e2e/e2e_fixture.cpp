@@ -27,6 +27,13 @@ void LauncherRun::SetUp() {
     ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", temp.c_str()));
     ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", temp.c_str()));
     ASSERT_TRUE(SetEnvironmentVariableW(L"ZANDRO_REPORT", report_.c_str()));
+    // A launcher without Path leaves it alone, so the runs get one (a fresh prefix may lack it).
+    wchar_t path[32768] = {};
+    if (GetEnvironmentVariableW(L"Path", path, 32768) == 0) {
+        ASSERT_TRUE(SetEnvironmentVariableW(L"Path", L"C:\\windows\\system32;C:\\windows"));
+        GetEnvironmentVariableW(L"Path", path, 32768);
+    }
+    path_ = path;
 
     wchar_t buffer[MAX_PATH + 1] = {};
     ASSERT_NE(GetTempPathW(MAX_PATH + 1, buffer), 0u);

@@ -40,4 +40,5 @@ class LauncherRun : public ::testing::Test {
     std::wstring folder_;      // the same folder with a single separator
     std::wstring workDir_;     // the launcher's current directory
     std::wstring report_;      // where the application writes its report
+    std::wstring path_;        // the Path the launcher inherits
 };

@@ -66,7 +66,7 @@ TEST_F(Unpacking, EmptiesTheFolderAndRefillsIt) {
     // arguments are not passed on.
     EXPECT_EQ(report["commandline"], folderText_ + L"\\zandro.exe \"\"");
     EXPECT_EQ(Canonical(report["module"]), Canonical(folder_ + L"\\zandro.exe"));
-    EXPECT_EQ(report["path"].substr(0, folderText_.size() + 1), folderText_ + L";");
+    EXPECT_EQ(report["path"], folderText_ + L";" + path_);
     EXPECT_EQ(report["directory"], workDir_);
     EXPECT_EQ(Canonical(report["library"]),
               Canonical(L"zandrolib loaded from " + folder_ + L"\\zandrolib.dll"));
