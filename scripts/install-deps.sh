@@ -54,7 +54,8 @@ if ((${#missing[@]} > 0)); then
     export DEBIAN_FRONTEND=noninteractive
     log "installing ${missing[*]}"
     apt-get update -qq >/dev/null
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # With recommended packages: Wine draws text and X windows with them (its fonts, XRender).
+    apt-get install -y -qq "${missing[@]}" >/dev/null
 elif [[ -n "${APT_UPDATE_NEEDED:-}" ]]; then
     apt-get update -qq >/dev/null
 fi
