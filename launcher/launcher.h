@@ -24,10 +24,6 @@ bool PrepareExtractionFolder(const std::u16string& folder);
 // Entries whose names could leave the folder are skipped. False when the archive did not open.
 bool UnpackArchive(const std::u16string& folder, const void* data, uint32_t size);
 
-// True when an entry name stays inside the folder it is unpacked into: not absolute, no drive
-// letter or other ":", no ".." step (nor a step of dots and blanks that Windows reads as one).
-bool IsSafeEntryName(const char16_t* name);
-
 // The directory text, one "\" unless the name starts with one, and the name.
 std::u16string JoinPath(const std::u16string& directory, const std::u16string& name);
 

@@ -16,22 +16,6 @@ constexpr uint16_t kPayloadId = 117;
 constexpr char16_t kPayloadType[] = u"zip";
 constexpr char16_t kFolderName[] = u"VORNIX";
 
-bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
-
-// A step made only of dots and blanks with at least two dots: ".." itself, and the forms such as
-// ".. " or "..." that Windows trims to ".." when it resolves a path.
-bool IsParentStep(const char16_t* step, size_t length) {
-    size_t dots = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (step[i] == u'.') {
-            ++dots;
-        } else if (step[i] != u' ') {
-            return false;
-        }
-    }
-    return dots >= 2;
-}
-
 // Removes the link at `path`, which must not be followed.
 bool RemoveLink(const char16_t* path, uint32_t attributes) {
     if ((attributes & kAttributeDirectory) != 0) return PlatformRemoveDirectory(path);
@@ -39,20 +23,6 @@ bool RemoveLink(const char16_t* path, uint32_t attributes) {
 }
 
 }  // namespace
-
-bool IsSafeEntryName(const char16_t* name) {
-    if (IsSeparator(name[0])) return false;
-    size_t stepStart = 0;
-    for (size_t i = 0;; ++i) {
-        const char16_t c = name[i];
-        if (c == u':') return false;
-        if (c == 0 || IsSeparator(c)) {
-            if (IsParentStep(name + stepStart, i - stepStart)) return false;
-            if (c == 0) return true;
-            stepStart = i + 1;
-        }
-    }
-}
 
 bool PrepareExtractionFolder(const std::u16string& folder) {
     const char16_t* path = folder.c_str();

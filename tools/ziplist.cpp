@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/utf8.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -22,34 +23,6 @@ bool ReadWholeFile(const char* path, std::vector<uint8_t>* bytes) {
     const bool ok = std::ferror(file) == 0;
     std::fclose(file);
     return ok;
-}
-
-std::string Utf8(const char16_t* text) {
-    std::string out;
-    for (size_t i = 0; text[i] != 0; ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 // A FILETIME as "YYYY-MM-DD HH:MM:SS" UTC, by plain calendar arithmetic (no C library range).
@@ -113,7 +86,7 @@ int main(int argc, char** argv) {
         std::printf("%5d  %05" PRIX32 "  %s  %s  %s  %10" PRIu32 "  %10" PRIu32 "  %s\n",
                     static_cast<int>(i), info.attributes, FormatTime(info.writeTime).c_str(),
                     FormatTime(info.accessTime).c_str(), FormatTime(info.creationTime).c_str(),
-                    info.compressedSize, info.uncompressedSize, Utf8(info.name).c_str());
+                    info.compressedSize, info.uncompressedSize, Utf16ToUtf8(info.name).c_str());
     }
     CloseZipArchive(archive);
     return status;

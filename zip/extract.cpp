@@ -39,21 +39,6 @@ bool IsParentStep(const char16_t* start, size_t length) {
     return dots >= 2;
 }
 
-// A directory entry's name that would lead out of the root folder: absolute, with a drive or
-// stream (any ":"), or with a step up.
-bool EscapesRoot(const char16_t* name) {
-    if (IsSeparator(name[0])) return true;
-    size_t componentStart = 0;
-    for (size_t i = 0;; ++i) {
-        if (name[i] == u':') return true;
-        if (name[i] == 0 || IsSeparator(name[i])) {
-            if (IsParentStep(name + componentStart, i - componentStart)) return true;
-            if (name[i] == 0) return false;
-            componentStart = i + 1;
-        }
-    }
-}
-
 // The caller's destination folder is left to the caller when it is absolute, names a drive or
 // steps up: only plain relative folders are made under the root folder.
 bool MayCreateFoldersFor(const char16_t* folder) {
@@ -82,7 +67,7 @@ ZipResult ExtractFolderEntry(ZipArchiveState* state, const NarrowEntryInfo& rec)
     char16_t name[kZipNameUnits];
     NarrowToWide(rec.name, name);
     name[kZipNameUnits - 1] = 0;
-    if (EscapesRoot(name) || !FitsUnderRoot(state->rootFolder, name)) {
+    if (!IsSafeEntryName(name) || !FitsUnderRoot(state->rootFolder, name)) {
         return ZipCannotCreateFile;
     }
     EnsureFolderPath(state->rootFolder, name);
@@ -175,6 +160,20 @@ ZipResult Extract(ZipArchive* archive, const char16_t* path, int32_t index) {
 }
 
 }  // namespace
+
+bool IsSafeEntryName(const char16_t* name) {
+    if (IsSeparator(name[0])) return false;
+    size_t stepStart = 0;
+    for (size_t i = 0;; ++i) {
+        const char16_t c = name[i];
+        if (c == u':') return false;
+        if (c == 0 || IsSeparator(c)) {
+            if (IsParentStep(name + stepStart, i - stepStart)) return false;
+            if (c == 0) return true;
+            stepStart = i + 1;
+        }
+    }
+}
 
 ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t index) {
     LastZipResult = Extract(archive, path, index);

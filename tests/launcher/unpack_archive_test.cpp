@@ -6,6 +6,7 @@
 #include "launcher/launcher.h"
 #include "tests/launcher/scratch_folder.h"
 #include "tests/support/zip_builder.h"
+#include "zip/extract.h"
 
 namespace {
 
