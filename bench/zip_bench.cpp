@@ -21,7 +21,7 @@ const Bytes& BenchArchive(uint64_t* uncompressedTotal) {
     static uint64_t total = 0;
     static const Bytes archive = [] {
         std::mt19937 random(117);
-        TestArchive spec;
+        TestArchive layout;
         for (int i = 0; i < kEntriesPerKind; ++i) {
             std::string noise(32 * 1024, '\0');
             for (char& c : noise) c = static_cast<char>(random());
@@ -31,10 +31,10 @@ const Bytes& BenchArchive(uint64_t* uncompressedTotal) {
                         std::to_string(i) + "\n";
             }
             total += noise.size() + text.size();
-            spec.entries.push_back(MakeEntry("stored_" + std::to_string(i) + ".bin", noise, 0));
-            spec.entries.push_back(MakeEntry("deflated_" + std::to_string(i) + ".txt", text, 8));
+            layout.entries.push_back(MakeEntry("stored_" + std::to_string(i) + ".bin", noise, 0));
+            layout.entries.push_back(MakeEntry("deflated_" + std::to_string(i) + ".txt", text, 8));
         }
-        return BuildZip(spec);
+        return BuildZip(layout);
     }();
     *uncompressedTotal = total;
     return archive;

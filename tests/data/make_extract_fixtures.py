@@ -14,6 +14,8 @@ import tempfile
 import zipfile
 import zlib
 
+from unseekable import Unseekable
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SIZES = [0, 1, 16383, 16384, 16385, 40000]
 STORED_SIZES = [0, 1, 16384, 16385]  # keeps the committed archive small
@@ -29,20 +31,6 @@ def data(size, seed):
     while len(out) < size:
         out += rng.choice(words)
     return bytes(out[:size])
-
-
-class Unseekable(io.RawIOBase):
-    """A sink zipfile cannot seek in, so it writes data descriptors."""
-
-    def __init__(self):
-        self.buffer = bytearray()
-
-    def writable(self):
-        return True
-
-    def write(self, b):
-        self.buffer += b
-        return len(b)
 
 
 def python_archive(path):

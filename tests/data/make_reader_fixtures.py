@@ -22,24 +22,12 @@ import subprocess
 import tempfile
 import zipfile
 
+from unseekable import Unseekable
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 MTIME = 1614834368  # 2021-03-04 05:06:08 UTC
 ATIME = 1614920768  # 2021-03-05 05:06:08 UTC
 STAMP = (2015, 7, 4, 20, 1, 6)
-
-
-class Unseekable(io.RawIOBase):
-    """A sink zipfile cannot seek in, so it writes data descriptors."""
-
-    def __init__(self):
-        self.buffer = bytearray()
-
-    def writable(self):
-        return True
-
-    def write(self, b):
-        self.buffer += b
-        return len(b)
 
 
 def infozip_archive(path):
