@@ -30,11 +30,7 @@ bool FormatPath(char16_t (&buffer)[kPathUnits], std::initializer_list<const char
 // anywhere, and the launcher may run with more rights than whoever placed the link.
 void ClearEntry(const char16_t* path, uint32_t foundAttributes) {
     if ((foundAttributes & kAttributeReparsePoint) != 0) {
-        if ((foundAttributes & kAttributeDirectory) != 0) {
-            PlatformRemoveDirectory(path);
-        } else {
-            PlatformDeleteFile(path);
-        }
+        RemoveLink(path, foundAttributes);
     } else if ((foundAttributes & kAttributeDirectory) != 0) {
         ClearFolder(path);  // the sub-folder itself stays
     } else {
@@ -48,6 +44,11 @@ void ClearEntry(const char16_t* path, uint32_t foundAttributes) {
 }
 
 }  // namespace
+
+bool RemoveLink(const char16_t* path, uint32_t attributes) {
+    if ((attributes & kAttributeDirectory) != 0) return PlatformRemoveDirectory(path);
+    return PlatformDeleteFile(path);
+}
 
 std::u16string JoinPath(const std::u16string& directory, const std::u16string& name) {
     if (!name.empty() && name[0] == u'\\') return directory + name;

@@ -27,6 +27,9 @@ bool UnpackArchive(const std::u16string& folder, const void* data, uint32_t size
 // The directory text, one "\" unless the name starts with one, and the name.
 std::u16string JoinPath(const std::u16string& directory, const std::u16string& name);
 
+// Removes the link at `path` itself, never what it leads to; `attributes` are the link's own.
+bool RemoveLink(const char16_t* path, uint32_t attributes);
+
 // Deletes every file below the folder, read-only ones included, and keeps every sub-folder.
 // Links are removed, never followed. Does nothing for a path shorter than 4 characters.
 void ClearFolder(const char16_t* folder);

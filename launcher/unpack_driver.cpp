@@ -16,12 +16,6 @@ constexpr uint16_t kPayloadId = 117;
 constexpr char16_t kPayloadType[] = u"zip";
 constexpr char16_t kFolderName[] = u"VORNIX";
 
-// Removes the link at `path`, which must not be followed.
-bool RemoveLink(const char16_t* path, uint32_t attributes) {
-    if ((attributes & kAttributeDirectory) != 0) return PlatformRemoveDirectory(path);
-    return PlatformDeleteFile(path);
-}
-
 }  // namespace
 
 bool PrepareExtractionFolder(const std::u16string& folder) {

@@ -10,10 +10,9 @@
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
 
 namespace {
-[[maybe_unused]] const wchar_t* Wide(const char16_t* text) {
-    return reinterpret_cast<const wchar_t*>(text);
-}
-[[maybe_unused]] wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+HANDLE ToHandle(PlatformHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 }  // namespace
 
 // ---- Archive reader ------------------------------------------------------------------------
@@ -55,8 +54,6 @@ bool PlatformSystemTimeToFileTime(const CalendarTime* time, FileTime* out) {
 namespace {
 
 WriteFileProbe writeProbe = nullptr;
-
-HANDLE ToHandle(PlatformHandle file) { return reinterpret_cast<HANDLE>(file); }
 
 FILETIME ToFiletime(const FileTime* time) {
     FILETIME out;
@@ -163,12 +160,12 @@ PlatformHandle PlatformFindFirstFile(const char16_t* pattern, PlatformFoundEntry
 
 bool PlatformFindNextFile(PlatformHandle search, PlatformFoundEntry* found) {
     WIN32_FIND_DATAW data;
-    if (!FindNextFileW(reinterpret_cast<HANDLE>(search), &data)) return false;
+    if (!FindNextFileW(ToHandle(search), &data)) return false;
     CopyFound(data, found);
     return true;
 }
 
-void PlatformFindClose(PlatformHandle search) { FindClose(reinterpret_cast<HANDLE>(search)); }
+void PlatformFindClose(PlatformHandle search) { FindClose(ToHandle(search)); }
 
 int PlatformCompareText(const char16_t* a, const char16_t* b) { return lstrcmpW(Wide(a), Wide(b)); }
 
@@ -197,8 +194,6 @@ bool PlatformCreateProcess(const char16_t* application, char16_t* commandLine,
     return true;
 }
 
-void PlatformCloseProcessHandle(PlatformHandle handle) {
-    CloseHandle(reinterpret_cast<HANDLE>(handle));
-}
+void PlatformCloseProcessHandle(PlatformHandle handle) { CloseHandle(ToHandle(handle)); }
 
 uint32_t PlatformGetLastError() { return GetLastError(); }
