@@ -4,14 +4,6 @@ namespace {
 constexpr DWORD kBoxTimeoutMs = 20000;
 constexpr DWORD kExitTimeoutMs = 20000;
 constexpr DWORD kReportTimeoutMs = 20000;
-
-std::string Narrow(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
-    return out;
-}
 }  // namespace
 
 void LauncherRun::SetUp() {
@@ -71,8 +63,8 @@ Report LauncherRun::RunUntilReport(const std::wstring& launcher, const std::wstr
         HWND box = WaitForMessageBox(run, 0);
         if (box != nullptr) {
             BoxContents contents = ReadMessageBox(box);
-            ADD_FAILURE() << "unexpected box: " << Narrow(contents.caption) << ": "
-                          << Narrow(contents.text);
+            ADD_FAILURE() << "unexpected box: " << Utf8(contents.caption) << ": "
+                          << Utf8(contents.text);
         } else {
             ADD_FAILURE() << "launcher did not end";
         }

@@ -18,3 +18,6 @@ struct TreeEntry {
 // Every file and folder below `folder`, by path relative to it ("\" between steps, folders with
 // a closing "\"). Links to folders are listed but not entered.
 std::map<std::wstring, TreeEntry> ListTree(const std::wstring& folder);
+
+// UTF-16 text as UTF-8, for messages and listings.
+std::string Utf8(const std::wstring& text);
