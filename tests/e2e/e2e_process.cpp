@@ -235,7 +235,12 @@ void CloseMessageBox(HWND box) {
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
     do {
-        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        // Opening, not mere existence: a file just moved into place can stay unopenable for a
+        // moment while the mover still holds it.
+        if (FILE* file = _wfopen(path.c_str(), L"rb")) {
+            fclose(file);
+            return true;
+        }
         PumpMessages();
         Sleep(kPollMs);
     } while (GetTickCount() - start < timeoutMs);

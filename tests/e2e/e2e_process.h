@@ -52,7 +52,8 @@ BoxContents ReadMessageBox(HWND box);
 // Presses the box's OK button.
 void CloseMessageBox(HWND box);
 
-// Waits until the file at `path` exists, serving messages; false after `timeoutMs`.
+// Waits until the file at `path` can be opened for reading, serving messages; false after
+// `timeoutMs`.
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
 
 // The demo application's report: its "key=value" lines, values converted from UTF-8.

@@ -62,12 +62,13 @@ bool CanMakeFolderLinks(const fs::path& scratch) {
 
 std::string WaitForFile(const fs::path& path) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    std::error_code error;
-    while (!fs::exists(path, error)) {
+    // Waits for the file to open, not merely to exist: under Wine a file that was just moved into
+    // place can stay unopenable for a moment while the mover still holds it.
+    for (;;) {
+        if (std::ifstream(path, std::ios::binary).is_open()) return ReadFile(path);
         if (std::chrono::steady_clock::now() > deadline) return "";
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return ReadFile(path);
 }
 
 std::string ReportValue(const std::string& report, const std::string& key) {

@@ -30,7 +30,7 @@ bool IsReadOnly(const fs::path& path);
 // Whether this system lets the test create symbolic links to folders.
 bool CanMakeFolderLinks(const fs::path& scratch);
 
-// The file's content once it exists, or "" when it has not appeared within ten seconds.
+// The file's content once it can be opened, or "" when it has not within ten seconds.
 std::string WaitForFile(const fs::path& path);
 
 // The value of `key=` on its own line in a report, or "(missing)".
