@@ -17,6 +17,34 @@ LOCALE_GEN_LINES=("zh_CN.UTF-8 UTF-8" "en_US.UTF-8 UTF-8")
 
 log() { echo "install-deps: $*"; }
 
+# A mirror in the middle of a sync fails an index download now and then; try again, and when an
+# index still fails go on with what was fetched: the install itself tells whether it sufficed.
+apt_update() {
+    local attempt
+    for attempt in 1 2 3; do
+        apt-get update -qq >/dev/null && return 0
+        log "apt-get update failed (attempt $attempt)"
+        sleep $((attempt * 10))
+    done
+    log "going on with the package lists as they are"
+}
+
+apt_install() {
+    local attempt
+    for attempt in 1 2; do
+        apt-get install -y -qq "$@" >/dev/null && return 0
+        log "apt-get install failed (attempt $attempt)"
+        sleep $((attempt * 10))
+        apt_update
+    done
+    # When the security lists of one architecture failed to load, the two architectures' newest
+    # versions differ and wine32's libraries cannot match; the release's own versions always do.
+    local release
+    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    log "installing the versions of $release itself"
+    apt-get install -y -qq -t "$release" "$@" >/dev/null
+}
+
 missing_packages() {
     local pkg status
     for pkg in "${PACKAGES[@]}"; do
@@ -53,11 +81,11 @@ if ((${#missing[@]} > 0)); then
     need_root "${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     log "installing ${missing[*]}"
-    apt-get update -qq >/dev/null
+    apt_update
     # With recommended packages: Wine draws text and X windows with them (its fonts, XRender).
-    apt-get install -y -qq "${missing[@]}" >/dev/null
+    apt_install "${missing[@]}"
 elif [[ -n "${APT_UPDATE_NEEDED:-}" ]]; then
-    apt-get update -qq >/dev/null
+    apt_update
 fi
 
 mapfile -t missing < <(missing_locales)
