@@ -4,7 +4,7 @@
 
 #include "launcher/launcher.h"
 #include "platform/platform.h"
-#include "tests/launcher/scratch_folder.h"
+#include "tests/launcher/launcher_test_support.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ TEST(StartMainProgram, ReportsTheErrorCodeInABoxWhenTheChildCannotStart) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "错误提示: 启动主程序失败，错误码:(2)。\n");
 
     const fs::path notAProgram = scratch.path() / "zandro.exe";
-    WriteFile(notAProgram, "MZ but not really");
+    WriteFileBytes(notAProgram, "MZ but not really");
     fs::permissions(notAProgram, fs::perms::owner_exec, fs::perm_options::add);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(StartMainProgram(notAProgram.u16string()));

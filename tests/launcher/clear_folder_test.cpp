@@ -3,7 +3,7 @@
 #include <string>
 
 #include "launcher/launcher.h"
-#include "tests/launcher/scratch_folder.h"
+#include "tests/launcher/launcher_test_support.h"
 
 namespace {
 
@@ -25,11 +25,11 @@ std::string NameForLength(const fs::path& folder, size_t length) {
 TEST_F(ClearFolderTest, DeletesEveryFileReadOnlyOnesIncludedAndKeepsEveryFolder) {
     fs::create_directories(folder / "a" / "b" / "c");
     fs::create_directory(folder / "empty");
-    WriteFile(folder / "top.dll", "x");
-    WriteFile(folder / "locked.txt", "x");
+    WriteFileBytes(folder / "top.dll", "x");
+    WriteFileBytes(folder / "locked.txt", "x");
     MakeReadOnly(folder / "locked.txt");
-    WriteFile(folder / "a" / "one.txt", "x");
-    WriteFile(folder / "a" / "b" / "c" / "deep.txt", "x");
+    WriteFileBytes(folder / "a" / "one.txt", "x");
+    WriteFileBytes(folder / "a" / "b" / "c" / "deep.txt", "x");
     MakeReadOnly(folder / "a" / "b" / "c" / "deep.txt");
 
     ClearFolder(scratch.text().append(u"/VORNIX").c_str());
@@ -43,7 +43,7 @@ TEST_F(ClearFolderTest, DeletesEveryFileReadOnlyOnesIncludedAndKeepsEveryFolder)
 }
 
 TEST_F(ClearFolderTest, AcceptsTheDoubledSeparatorOfTheExtractionFolderText) {
-    WriteFile(folder / "old.txt", "x");
+    WriteFileBytes(folder / "old.txt", "x");
     ClearFolder(JoinPath(scratch.text() + u'\\', u"VORNIX").c_str());
     EXPECT_FALSE(fs::exists(folder / "old.txt"));
 }
@@ -52,9 +52,9 @@ TEST_F(ClearFolderTest, RemovesLinksWithoutTouchingWhatTheyLeadTo) {
     if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
     const fs::path outside = scratch.path() / "outside";
     fs::create_directories(outside / "inner");
-    WriteFile(outside / "precious.txt", "keep");
+    WriteFileBytes(outside / "precious.txt", "keep");
     MakeReadOnly(outside / "precious.txt");
-    WriteFile(outside / "inner" / "also.txt", "keep");
+    WriteFileBytes(outside / "inner" / "also.txt", "keep");
     fs::create_directory_symlink(outside, folder / "to-folder");
     fs::create_symlink(outside / "precious.txt", folder / "to-file");
     fs::create_directory(folder / "sub");
@@ -66,9 +66,9 @@ TEST_F(ClearFolderTest, RemovesLinksWithoutTouchingWhatTheyLeadTo) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(folder / "to-file")));
     EXPECT_FALSE(fs::exists(fs::symlink_status(folder / "sub" / "nested-link")));
     EXPECT_TRUE(fs::is_directory(folder / "sub"));
-    EXPECT_EQ(ReadFile(outside / "precious.txt"), "keep");
+    EXPECT_EQ(ReadFileBytes(outside / "precious.txt"), "keep");
     EXPECT_TRUE(IsReadOnly(outside / "precious.txt"));  // the link's target keeps its bits
-    EXPECT_EQ(ReadFile(outside / "inner" / "also.txt"), "keep");
+    EXPECT_EQ(ReadFileBytes(outside / "inner" / "also.txt"), "keep");
 }
 
 TEST_F(ClearFolderTest, DoesNothingForPathsShorterThanFourCharacters) {
@@ -78,9 +78,9 @@ TEST_F(ClearFolderTest, DoesNothingForPathsShorterThanFourCharacters) {
     fs::create_directory("ab");
     fs::create_directory("abc");
     fs::create_directory("abcd");
-    WriteFile("ab/kept.txt", "x");
-    WriteFile("abc/kept.txt", "x");
-    WriteFile("abcd/gone.txt", "x");
+    WriteFileBytes("ab/kept.txt", "x");
+    WriteFileBytes("abc/kept.txt", "x");
+    WriteFileBytes("abcd/gone.txt", "x");
     ClearFolder(u"ab");
     ClearFolder(u"abc");
     ClearFolder(u"abcd");
@@ -97,8 +97,8 @@ TEST_F(ClearFolderTest, SkipsEntriesWhosePathWouldBeCut) {
     const std::string tooLong = NameForLength(folder, 260);
     ASSERT_FALSE(fits.empty());
     std::error_code error;
-    WriteFile(folder / fits, "x");
-    WriteFile(folder / tooLong, "x");
+    WriteFileBytes(folder / fits, "x");
+    WriteFileBytes(folder / tooLong, "x");
     if (!fs::exists(folder / tooLong, error)) GTEST_SKIP() << "long paths unsupported here";
 
     ClearFolder(scratch.text().append(u"/VORNIX").c_str());
@@ -113,15 +113,15 @@ TEST_F(ClearFolderTest, RefusesAFolderWhosePatternWouldBeCut) {
     std::error_code error;
     fs::create_directory(deep, error);
     if (error) GTEST_SKIP() << "long paths unsupported here";
-    WriteFile(deep / "x", "x");
+    WriteFileBytes(deep / "x", "x");
     ClearFolder(deep.u16string().c_str());
     EXPECT_TRUE(fs::exists(deep / "x", error));
 }
 
 TEST_F(ClearFolderTest, MissingFolderOrFileInItsPlaceIsLeftAlone) {
     ClearFolder((scratch.text() + u"/missing").c_str());
-    WriteFile(scratch.path() / "plain.txt", "x");
+    WriteFileBytes(scratch.path() / "plain.txt", "x");
     ClearFolder((scratch.text() + u"/plain.txt").c_str());
-    EXPECT_EQ(ReadFile(scratch.path() / "plain.txt"), "x");
+    EXPECT_EQ(ReadFileBytes(scratch.path() / "plain.txt"), "x");
     EXPECT_FALSE(fs::exists(scratch.path() / "missing"));
 }

@@ -7,7 +7,7 @@
 
 #include "launcher/launcher.h"
 #include "platform/platform.h"
-#include "tests/launcher/scratch_folder.h"
+#include "tests/launcher/launcher_test_support.h"
 #include "tests/support/zip_builder.h"
 
 extern "C" {
@@ -32,8 +32,8 @@ TestEntry Entry(const std::string& name, const std::string& data, uint32_t attri
 TestArchive Application() {
     TestArchive archive;
     archive.entries = {
-        Entry("zandro.exe", ReadFile(PROBE_PROGRAM), kUnixExecutable | 0x20),
-        Entry(fs::path(PROBE_LIBRARY).filename().string(), ReadFile(PROBE_LIBRARY)),
+        Entry("zandro.exe", ReadFileBytes(PROBE_PROGRAM), kUnixExecutable | 0x20),
+        Entry(fs::path(PROBE_LIBRARY).filename().string(), ReadFileBytes(PROBE_LIBRARY)),
         Entry("data/readme.txt", "read me"),
     };
     return archive;
@@ -113,7 +113,7 @@ TEST_F(LaunchSequenceTest, StartsTheChildWhichFindsItsLibraryThroughTheSearchPat
     EXPECT_EQ(ReportValue(content, "argv1"), "[]");
     EXPECT_EQ(ReportValue(content, "search"), folderNative);  // missing before: the folder alone
     EXPECT_EQ(fs::path(ReportValue(content, "cwd")), fs::current_path());
-    EXPECT_EQ(ReadFile(folder / "data" / "readme.txt"), "read me");
+    EXPECT_EQ(ReadFileBytes(folder / "data" / "readme.txt"), "read me");
 }
 
 TEST_F(LaunchSequenceTest, PutsTheFolderInFrontOfAnExistingSearchPath) {
@@ -125,9 +125,9 @@ TEST_F(LaunchSequenceTest, PutsTheFolderInFrontOfAnExistingSearchPath) {
 
 TEST_F(LaunchSequenceTest, EmptiesTheFolderOfOldFilesAndKeepsItsFolders) {
     fs::create_directories(folder / "old" / "deeper");
-    WriteFile(folder / "stale.dll", "old");
+    WriteFileBytes(folder / "stale.dll", "old");
     MakeReadOnly(folder / "stale.dll");
-    WriteFile(folder / "old" / "deeper" / "stale.txt", "old");
+    WriteFileBytes(folder / "old" / "deeper" / "stale.txt", "old");
     Launch();
     EXPECT_FALSE(WaitForFile(report).empty());
     EXPECT_FALSE(fs::exists(folder / "stale.dll"));
@@ -169,20 +169,20 @@ TEST_F(LaunchSequenceTest, EscapingEntriesAreSkippedAndTheRestIsUnpacked) {
 TEST_F(LaunchSequenceTest, ExtractionFolderThatIsALinkIsReplacedByARealFolder) {
     const fs::path outside = scratch.path() / "outside";
     fs::create_directory(outside);
-    WriteFile(outside / "precious.txt", "keep");
+    WriteFileBytes(outside / "precious.txt", "keep");
     fs::create_directory_symlink(outside, folder);
     Launch();
     EXPECT_FALSE(WaitForFile(report).empty());
     EXPECT_FALSE(fs::is_symlink(fs::symlink_status(folder)));
     EXPECT_TRUE(fs::exists(folder / "zandro.exe"));
-    EXPECT_EQ(ReadFile(outside / "precious.txt"), "keep");
+    EXPECT_EQ(ReadFileBytes(outside / "precious.txt"), "keep");
     EXPECT_FALSE(fs::exists(outside / "zandro.exe"));
 }
 
 TEST_F(LaunchSequenceTest, NoPayloadLeavesTheFolderAloneAndStartsAnOldCopy) {
     ASSERT_TRUE(ExtractPayload());
     ASSERT_FALSE(WaitForFile(folder / "zandro.exe").empty());
-    WriteFile(folder / "left-over.txt", "x");
+    WriteFileBytes(folder / "left-over.txt", "x");
     LauncherPayloadData = nullptr;
     LauncherPayloadSize = 0;
     ExtractionFolderText.clear();

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "launcher/launcher.h"
-#include "tests/launcher/scratch_folder.h"
+#include "tests/launcher/launcher_test_support.h"
 #include "tests/support/zip_builder.h"
 #include "zip/extract.h"
 
@@ -83,8 +83,8 @@ TEST_F(UnpackArchiveTest, CreatesSubFoldersInsideTheFolderOnly) {
     EXPECT_EQ(Listing(folder),
               (std::set<std::string>{"bin/", "bin/tool.txt", "docs/", "docs/img/",
                                      "docs/img/logo.txt", "empty/", "empty/deeper/", "top.txt"}));
-    EXPECT_EQ(ReadFile(folder / "docs" / "img" / "logo.txt"), "logo");
-    EXPECT_EQ(ReadFile(folder / "bin" / "tool.txt"), "tool");
+    EXPECT_EQ(ReadFileBytes(folder / "docs" / "img" / "logo.txt"), "logo");
+    EXPECT_EQ(ReadFileBytes(folder / "bin" / "tool.txt"), "tool");
     EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
@@ -124,7 +124,7 @@ TEST_F(UnpackArchiveTest, RefillsOverTheOldContents) {
     ASSERT_TRUE(PrepareExtractionFolder(scratch.text() + u"\\VORNIX"));
     EXPECT_EQ(Listing(folder), (std::set<std::string>{"sub/"}));
     ASSERT_TRUE(Unpack(archive));
-    EXPECT_EQ(ReadFile(folder / "sub" / "a.txt"), "new");
+    EXPECT_EQ(ReadFileBytes(folder / "sub" / "a.txt"), "new");
 }
 
 class PrepareFolderTest : public testing::Test {
@@ -141,7 +141,7 @@ TEST_F(PrepareFolderTest, CreatesAMissingFolder) {
 
 TEST_F(PrepareFolderTest, EmptiesAnExistingFolderOfFiles) {
     fs::create_directories(folder / "keep");
-    WriteFile(folder / "keep" / "old.txt", "x");
+    WriteFileBytes(folder / "keep" / "old.txt", "x");
     MakeReadOnly(folder / "keep" / "old.txt");
     EXPECT_TRUE(PrepareExtractionFolder(text));
     EXPECT_TRUE(fs::is_directory(folder / "keep"));
@@ -152,7 +152,7 @@ TEST_F(PrepareFolderTest, ReplacesALinkInTheFolderPlaceByARealFolder) {
     if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
     const fs::path outside = scratch.path() / "outside";
     fs::create_directory(outside);
-    WriteFile(outside / "precious.txt", "keep");
+    WriteFileBytes(outside / "precious.txt", "keep");
     fs::create_directory_symlink(outside, folder);
 
     EXPECT_TRUE(PrepareExtractionFolder(text));
@@ -160,16 +160,16 @@ TEST_F(PrepareFolderTest, ReplacesALinkInTheFolderPlaceByARealFolder) {
     EXPECT_FALSE(fs::is_symlink(fs::symlink_status(folder)));
     EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_TRUE(fs::is_empty(folder));
-    EXPECT_EQ(ReadFile(outside / "precious.txt"), "keep");
+    EXPECT_EQ(ReadFileBytes(outside / "precious.txt"), "keep");
 }
 
 TEST_F(PrepareFolderTest, ReplacesADanglingLinkOrALinkToAFile) {
     if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
-    WriteFile(scratch.path() / "target.txt", "keep");
+    WriteFileBytes(scratch.path() / "target.txt", "keep");
     fs::create_symlink(scratch.path() / "target.txt", folder);
     EXPECT_TRUE(PrepareExtractionFolder(text));
     EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder)));
-    EXPECT_EQ(ReadFile(scratch.path() / "target.txt"), "keep");
+    EXPECT_EQ(ReadFileBytes(scratch.path() / "target.txt"), "keep");
 
     fs::remove(folder);
     fs::create_directory_symlink(scratch.path() / "not-there", folder);

@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "tests/support/scratch_folder.h"
 #include "tests/support/zip_builder.h"
 #include "tests/zip/file_time.h"
 #include "zip/zip_archive.h"
@@ -97,33 +98,23 @@ TEST_F(ArchiveFixture, RootFolderIsTheCurrentDirectoryWithASeparator) {
 TEST_F(ArchiveFixture, RootFolderStaysTerminatedForLongCurrentDirectories) {
     // Nested folders make a current directory of exactly 258 units (which fits with its "\"),
     // then 259 and beyond (which do not).
-    namespace fs = std::filesystem;
+    const ScratchFolder scratch;
+    const CurrentDirectory inScratch(scratch.path());
     std::error_code error;
-    const fs::path start = fs::current_path();
-    const fs::path base = fs::temp_directory_path() / "ziproot";
-    fs::remove_all(base, error);
-    fs::create_directories(base, error);
-    ASSERT_FALSE(error) << error.message();
-    fs::current_path(base, error);
-    ASSERT_FALSE(error) << error.message();
     auto currentLength = [] {
         char16_t text[1024];
         return PlatformGetCurrentDirectory(1024, text);
     };
     const Bytes archive = BuildZip(Numbered(1));
     for (uint32_t target : {258u, 259u, 300u}) {
-        fs::current_path(base, error);
+        fs::current_path(scratch.path(), error);
         ASSERT_FALSE(error) << error.message();
         for (uint32_t remaining = target - currentLength(); remaining > 0;) {
             const uint32_t name = remaining - 1 > 200 ? 100 : remaining - 1;
             const fs::path child(std::string(name, static_cast<char>('a' + target % 26)));
             fs::create_directory(child, error);
             if (!error) fs::current_path(child, error);
-            if (error) {
-                fs::current_path(start, error);
-                fs::remove_all(base, error);
-                GTEST_SKIP() << "cannot make a current directory of " << target << " units";
-            }
+            if (error) GTEST_SKIP() << "cannot make a current directory of " << target << " units";
             remaining -= name + 1;
         }
         ASSERT_EQ(currentLength(), target);
@@ -140,8 +131,6 @@ TEST_F(ArchiveFixture, RootFolderStaysTerminatedForLongCurrentDirectories) {
         }
         CloseZipArchive(archiveHandle);
     }
-    fs::current_path(start, error);
-    fs::remove_all(base, error);
 }
 
 // ---- Entries by index ----

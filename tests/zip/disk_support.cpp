@@ -1,11 +1,7 @@
 #include "tests/zip/disk_support.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <vector>
-
-#include "platform/platform.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -14,25 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
-
-namespace {
-
-int uniqueCounter = 0;
-
-unsigned long ProcessId() {
-#ifdef _WIN32
-    return GetCurrentProcessId();
-#else
-    return static_cast<unsigned long>(getpid());
-#endif
-}
-
-std::string UniqueName(const char* stem) {
-    return std::string(stem) + "-" + std::to_string(ProcessId()) + "-" +
-           std::to_string(++uniqueCounter);
-}
-
-}  // namespace
 
 TestArchive ArchiveOf(std::vector<TestEntry> entries) {
     TestArchive archive;
@@ -53,26 +30,6 @@ std::string RandomBytes(size_t size, uint32_t seed) {
 }
 
 fs::path TestDataPath(const char* name) { return fs::path(TEST_DATA_DIR) / name; }
-
-std::string ReadFileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-ScratchFolder::ScratchFolder()
-    : base_(fs::temp_directory_path() / UniqueName("zip-extract")), previous_(fs::current_path()) {
-    fs::create_directories(work());
-    fs::current_path(work());
-}
-
-ScratchFolder::~ScratchFolder() {
-    fs::current_path(previous_);
-    std::error_code ignored;
-    for (const auto& item : fs::recursive_directory_iterator(base_, ignored)) {
-        PlatformSetFileAttributes(item.path().u16string().c_str(), kAttributeNormal);
-    }
-    fs::remove_all(base_, ignored);
-}
 
 std::string ListTree(const fs::path& folder) {
     std::vector<std::string> names;
@@ -111,7 +68,9 @@ bool SystemRefusesWritingTo(const fs::path& readOnlyFile) {
 }
 
 PipeSink::PipeSink(const fs::path&) {
-    const std::string name = "\\\\.\\pipe\\" + UniqueName("zip-extract");
+    static int pipeCounter = 0;
+    const std::string name = "\\\\.\\pipe\\zip-extract-" + std::to_string(GetCurrentProcessId()) +
+                             "-" + std::to_string(++pipeCounter);
     path_.assign(name.begin(), name.end());
     const HANDLE pipe =
         CreateNamedPipeW(reinterpret_cast<const wchar_t*>(path_.c_str()), PIPE_ACCESS_INBOUND,

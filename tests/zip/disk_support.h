@@ -1,13 +1,13 @@
-// What the extraction tests need of the file system beyond the platform seam: scratch folders,
-// file times and bytes read back, and a pipe that collects what is written into it.
+// What the extraction tests need of the file system beyond the platform seam: file times read
+// back, folder listings, and a pipe that collects what is written into it.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/support/scratch_folder.h"
 #include "tests/support/zip_builder.h"
 
 namespace fs = std::filesystem;
@@ -20,8 +20,6 @@ std::string RandomBytes(size_t size, uint32_t seed);
 
 // A committed fixture under tests/data, reachable natively and under Wine.
 fs::path TestDataPath(const char* name);
-
-std::string ReadFileBytes(const fs::path& path);
 
 // File times read back from the file system as FILETIME ticks. POSIX has no creation time.
 struct StoredTimes {
@@ -36,22 +34,6 @@ bool ReadStoredTimes(const fs::path& path, StoredTimes* out);
 // root does not, as it leaves the check to the Unix permissions that root passes. The POSIX
 // platform layer refuses it itself.
 bool SystemRefusesWritingTo(const fs::path& readOnlyFile);
-
-// A fresh folder `base` with `base/work` in it, made the current directory for its lifetime;
-// removed afterwards with everything in it, read-only files included.
-class ScratchFolder {
-  public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const fs::path& base() const { return base_; }
-    fs::path work() const { return base_ / "work"; }
-
-  private:
-    fs::path base_;
-    fs::path previous_;
-};
 
 // Every path below `folder`, relative to it, sorted.
 std::string ListTree(const fs::path& folder);

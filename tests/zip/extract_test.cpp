@@ -81,7 +81,10 @@ class Extract : public ::testing::Test {
         PlatformSetWriteProbe(RecordWrite);
     }
     void TearDown() override { PlatformSetWriteProbe(nullptr); }
+    fs::path work() const { return scratch_.path() / "work"; }
+    // Extraction runs in <scratch>/work, so that what lands beside it or above it shows.
     ScratchFolder scratch_;
+    CurrentDirectory inWork_{work()};
 };
 
 TEST_F(Extract, WritesStoredAndDeflatedEntriesAtBlockBoundariesWithAttributesAndTimes) {
@@ -162,7 +165,7 @@ TEST_F(Extract, APipeReceivesTheDataButNoTimesAndIsNeverDeleted) {
     bad.crc = Crc32(data) ^ 1;
     Archive zip(ArchiveOf({MakeEntry("good", data, 8), bad}));
     {
-        PipeSink pipe(scratch_.base());
+        PipeSink pipe(scratch_.path());
         ASSERT_EQ(zip.Unzip(pipe.path(), 0), ZipOk);
         EXPECT_EQ(pipe.Collect(), data);
 #ifndef _WIN32
@@ -172,7 +175,7 @@ TEST_F(Extract, APipeReceivesTheDataButNoTimesAndIsNeverDeleted) {
 #endif
     }
 #ifndef _WIN32
-    PipeSink pipe(scratch_.work());
+    PipeSink pipe(work());
     EXPECT_EQ(zip.Unzip(pipe.path(), 1), ZipExtractFailed);
     EXPECT_EQ(pipe.Collect(), data);
     EXPECT_TRUE(fs::is_fifo(pipe.path()));
@@ -223,8 +226,8 @@ struct FolderCase {
 };
 
 TEST_F(Extract, MakesParentFoldersOnlyForPlainRelativePaths) {
-    fs::create_directories(scratch_.base() / "there");
-    const std::string absolute = scratch_.work().generic_string();
+    fs::create_directories(scratch_.path() / "there");
+    const std::string absolute = work().generic_string();
     const std::vector<FolderCase> cases{
         {"plain.txt", ZipOk, "work/plain.txt\n"},
         {"sub/dir/file.txt", ZipOk, "work/sub\nwork/sub/dir\nwork/sub/dir/file.txt\n"},
@@ -237,9 +240,9 @@ TEST_F(Extract, MakesParentFoldersOnlyForPlainRelativePaths) {
     Archive zip(ArchiveOf({MakeEntry("f", "data")}));
     for (const FolderCase& c : cases) {
         SCOPED_TRACE(c.path);
-        const std::string before = ListTree(scratch_.base());
+        const std::string before = ListTree(scratch_.path());
         EXPECT_EQ(zip.Unzip(c.path, 0), c.result);
-        EXPECT_EQ(Added(before, ListTree(scratch_.base())), c.added);
+        EXPECT_EQ(Added(before, ListTree(scratch_.path())), c.added);
     }
 
     // The driver's form: an absolute path with a doubled separator. It gets no folders.
@@ -261,13 +264,13 @@ TEST_F(Extract, MakesDirectoryEntriesUnderTheRootFolderOnly) {
     EXPECT_EQ(zip.Unzip("ignored/destination", 0), ZipOk);
     EXPECT_EQ(zip.Unzip("ignored/destination", 1), ZipOk);
     EXPECT_EQ(zip.Unzip("ignored/destination", 2), ZipOk);
-    EXPECT_EQ(ListTree(scratch_.base()), "work\nwork/..c\nwork/a..b\nwork/docs\nwork/docs/img\n");
+    EXPECT_EQ(ListTree(scratch_.path()), "work\nwork/..c\nwork/a..b\nwork/docs\nwork/docs/img\n");
 
     for (size_t i = 0; i < escaping.size(); ++i) {
         SCOPED_TRACE(escaping[i]);
         EXPECT_EQ(zip.Unzip("ignored", static_cast<int32_t>(i + 3)), ZipCannotCreateFile);
     }
-    EXPECT_EQ(ListTree(scratch_.base()), "work\nwork/..c\nwork/a..b\nwork/docs\nwork/docs/img\n");
+    EXPECT_EQ(ListTree(scratch_.path()), "work\nwork/..c\nwork/a..b\nwork/docs\nwork/docs/img\n");
 }
 
 TEST_F(Extract, RefusesPathsThatDoNotFitTheWorkingBuffers) {
@@ -286,7 +289,7 @@ TEST_F(Extract, RefusesPathsThatDoNotFitTheWorkingBuffers) {
     EXPECT_EQ(zip.Unzip(tooLong, 0), ZipCannotCreateFile);
     EXPECT_EQ(zip.Unzip(longFolder + "xy/file", 0), ZipCannotCreateFile);
     EXPECT_EQ(zip.Unzip("ignored", 1), ZipCannotCreateFile);
-    EXPECT_EQ(ListTree(scratch_.work()), "");
+    EXPECT_EQ(ListTree(work()), "");
 
     EXPECT_EQ(zip.Unzip("ignored", 2), ZipOk);  // exactly fits
 #ifndef _WIN32                                  // Windows itself refuses folders this long
@@ -308,7 +311,7 @@ TEST_F(Extract, RejectsBadArgumentsBeforeTouchingAnything) {
     EXPECT_EQ(zip.Unzip("x", 0), ZipWrongHandle);
     EXPECT_EQ(LastZipResult, ZipWrongHandle);
     zip.get()->kind = kZipArchiveKind;
-    EXPECT_EQ(ListTree(scratch_.work()), "b\n");
+    EXPECT_EQ(ListTree(work()), "b\n");
 
     // Any order of indexes works, with or without a preceding lookup.
     EXPECT_EQ(zip.Unzip("a", 0), ZipOk);
@@ -320,7 +323,7 @@ TEST_F(Extract, CreatesNothingForAnEntryWhoseLocalHeaderDisagrees) {
     e.localCrc = 1;
     Archive zip(ArchiveOf({e}));
     EXPECT_EQ(zip.Unzip("sub/corrupt", 0), ZipCorrupt);
-    EXPECT_EQ(ListTree(scratch_.work()), "");
+    EXPECT_EQ(ListTree(work()), "");
 }
 
 // Every entry of archives made by real archivers, unpacked the way the launcher does it, gives
@@ -348,7 +351,7 @@ TEST_F(Extract, MatchesWhatPythonExtractsFromRealArchives) {
             SCOPED_TRACE(expected[1]);
             ZipEntryInfo info{};
             ASSERT_EQ(GetZipEntry(zip.get(), i, &info), ZipOk);
-            const fs::path target = scratch_.work() / fs::path(info.name);
+            const fs::path target = work() / fs::path(info.name);
             // The launcher makes each file's folders itself, as not every archive lists them.
             if (expected[2] == "file") fs::create_directories(target.parent_path());
             ASSERT_EQ(zip.Unzip(target, i), ZipOk);

@@ -1,45 +1,9 @@
-#include "tests/launcher/scratch_folder.h"
+#include "tests/launcher/launcher_test_support.h"
 
-#include <atomic>
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 #include <thread>
-
-namespace {
-std::atomic<unsigned> scratchCounter{0};
-}  // namespace
-
-ScratchFolder::ScratchFolder() {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = fs::temp_directory_path() /
-            ("launcher-test-" + std::to_string(stamp) + "-" + std::to_string(scratchCounter++));
-    fs::create_directories(path_);
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    // Read-only files cannot be removed on Windows; links are removed, not followed.
-    for (auto it = fs::recursive_directory_iterator(path_, ignored);
-         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-        if (!it->is_symlink())
-            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-    }
-    fs::remove_all(path_, ignored);
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 void MakeReadOnly(const fs::path& path) {
     fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
@@ -65,7 +29,7 @@ std::string WaitForFile(const fs::path& path) {
     // Waits for the file to open, not merely to exist: under Wine a file that was just moved into
     // place can stay unopenable for a moment while the mover still holds it.
     for (;;) {
-        if (std::ifstream(path, std::ios::binary).is_open()) return ReadFile(path);
+        if (std::ifstream(path, std::ios::binary).is_open()) return ReadFileBytes(path);
         if (std::chrono::steady_clock::now() > deadline) return "";
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
