@@ -16,6 +16,26 @@ constexpr uint16_t kPayloadId = 117;
 constexpr char16_t kPayloadType[] = u"zip";
 constexpr char16_t kFolderName[] = u"VORNIX";
 
+// Whether the entry's path below `folder` runs into a link, at a folder step or at the file itself.
+// Readying the folder removes the links it finds, but one that could not be removed, or that was
+// placed since, would carry the entry to wherever it points.
+bool ReachesLink(const std::u16string& folder, const std::u16string& name) {
+    std::u16string path = folder;
+    for (size_t start = 0; start <= name.size();) {
+        size_t end = name.find_first_of(u"/\\", start);
+        if (end == std::u16string::npos) end = name.size();
+        if (end > start) {
+            path += u'\\';
+            path.append(name, start, end - start);
+            const uint32_t attributes = PlatformGetFileAttributes(path.c_str());
+            if (attributes == kInvalidAttributes) return false;  // nothing below it exists yet
+            if ((attributes & kAttributeReparsePoint) != 0) return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool PrepareExtractionFolder(const std::u16string& folder) {
@@ -41,6 +61,7 @@ bool UnpackArchive(const std::u16string& folder, const void* data, uint32_t size
     for (int32_t index = 0; GetZipEntry(archive, index, &entry) == ZipOk; ++index) {
         if (!IsSafeEntryName(entry.name)) continue;
         const std::u16string name = entry.name;
+        if (ReachesLink(folder, name)) continue;
         const size_t lastSeparator = name.find_last_of(u"/\\");
         if ((entry.attributes & kAttributeDirectory) != 0 ||
             (!name.empty() && lastSeparator == name.size() - 1)) {

@@ -39,14 +39,9 @@ class UnpackArchiveTest : public testing::Test {
     ScratchFolder scratch;
     fs::path folder = scratch.path() / "VORNIX";
     fs::path elsewhere = scratch.path() / "elsewhere";
-    fs::path previousDirectory = fs::current_path();
+    CurrentDirectory inElsewhere{elsewhere};  // anything created relative to it shows up here
 
-    void SetUp() override {
-        fs::create_directory(folder);
-        fs::create_directory(elsewhere);
-        fs::current_path(elsewhere);  // anything created relative to it would show up here
-    }
-    void TearDown() override { fs::current_path(previousDirectory); }
+    void SetUp() override { fs::create_directory(folder); }
 
     bool Unpack(const TestArchive& archive) {
         const Bytes bytes = BuildZip(archive);
@@ -100,6 +95,24 @@ TEST_F(UnpackArchiveTest, SkipsEscapingNamesAndGoesOnWithTheNext) {
     EXPECT_EQ(Listing(folder), (std::set<std::string>{"ok.txt"}));
     EXPECT_EQ(Listing(scratch.path()),
               (std::set<std::string>{"VORNIX/", "VORNIX/ok.txt", "elsewhere/"}));
+}
+
+TEST_F(UnpackArchiveTest, WritesNothingThroughALinkLeftInTheFolder) {
+    if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
+    const fs::path outside = scratch.path() / "outside";
+    fs::create_directory(outside);
+    WriteFileBytes(outside / "target.dll", "keep");
+    fs::create_directory_symlink(outside, folder / "data");
+    fs::create_symlink(outside / "target.dll", folder / "zandro.dll");
+
+    TestArchive archive;
+    archive.entries = {File("data/level.txt", "x"), Folder("data/sub/"),
+                       File("zandro.dll", "replaced"), File("ok.txt", "ok")};
+    ASSERT_TRUE(Unpack(archive));
+
+    EXPECT_EQ(Listing(outside), (std::set<std::string>{"target.dll"}));
+    EXPECT_EQ(ReadFileBytes(outside / "target.dll"), "keep");
+    EXPECT_EQ(ReadFileBytes(folder / "ok.txt"), "ok");
 }
 
 TEST_F(UnpackArchiveTest, EmptyArchiveWritesNothing) {
