@@ -39,14 +39,23 @@ bool IsParentStep(const char16_t* start, size_t length) {
     return dots >= 2;
 }
 
+// Whether one of the path's "/" or "\" separated steps goes up a folder.
+bool HasParentStep(const char16_t* path) {
+    size_t stepStart = 0;
+    for (size_t i = 0;; ++i) {
+        if (path[i] == 0 || IsSeparator(path[i])) {
+            if (IsParentStep(path + stepStart, i - stepStart)) return true;
+            if (path[i] == 0) return false;
+            stepStart = i + 1;
+        }
+    }
+}
+
 // The caller's destination folder is left to the caller when it is absolute, names a drive or
 // steps up: only plain relative folders are made under the root folder.
 bool MayCreateFoldersFor(const char16_t* folder) {
     if (IsSeparator(folder[0]) || (folder[0] != 0 && folder[1] == u':')) return false;
-    for (size_t i = 0; folder[i] != 0; ++i) {
-        if (folder[i] == u'.' && folder[i + 1] == u'.' && IsSeparator(folder[i + 2])) return false;
-    }
-    return true;
+    return !HasParentStep(folder);
 }
 
 // Whether root + folder fits a working buffer with its terminator.
@@ -163,16 +172,10 @@ ZipResult Extract(ZipArchive* archive, const char16_t* path, int32_t index) {
 
 bool IsSafeEntryName(const char16_t* name) {
     if (IsSeparator(name[0])) return false;
-    size_t stepStart = 0;
-    for (size_t i = 0;; ++i) {
-        const char16_t c = name[i];
-        if (c == u':') return false;
-        if (c == 0 || IsSeparator(c)) {
-            if (IsParentStep(name + stepStart, i - stepStart)) return false;
-            if (c == 0) return true;
-            stepStart = i + 1;
-        }
+    for (const char16_t* c = name; *c != 0; ++c) {
+        if (*c == u':') return false;
     }
+    return !HasParentStep(name);
 }
 
 ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t index) {

@@ -236,6 +236,8 @@ TEST_F(Extract, MakesParentFoldersOnlyForPlainRelativePaths) {
         {"../there/file.txt", ZipOk, "there/file.txt\n"},
         {"a/../b/file.txt", ZipCannotCreateFile, ""},
         {"..\\up.txt", ZipOk, "up.txt\n"},
+        // Windows reads ".. " as "..": no folders are made on the way up.
+        {".. /y/file.txt", ZipCannotCreateFile, ""},
     };
     Archive zip(ArchiveOf({MakeEntry("f", "data")}));
     for (const FolderCase& c : cases) {
