@@ -7,10 +7,9 @@
 
 #include "launcher/launcher.h"
 #include "platform/platform.h"
+#include "zip/path_rules.h"
 
 namespace {
-
-constexpr size_t kPathUnits = 260;
 
 // Writes the parts one after another into the zero-filled buffer. False when they need more than
 // its 259 characters: a cut path would name some other file or folder, so it must not be used.

@@ -3,64 +3,17 @@
 #include <cstring>
 
 #include "zip/entry_stream.h"
+#include "zip/path_rules.h"
 
 namespace {
 
-constexpr uint32_t kPathUnits = 260;
 constexpr uint32_t kCopyBufferSize = 0x4000;
-
-bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
-
-size_t TextLength(const char16_t* text) {
-    size_t n = 0;
-    while (text[n] != 0) ++n;
-    return n;
-}
-
-// Index of the last "/" or "\" among the first `length` units, or -1.
-long LastSeparator(const char16_t* text, size_t length) {
-    for (size_t i = length; i > 0; --i) {
-        if (IsSeparator(text[i - 1])) return static_cast<long>(i - 1);
-    }
-    return -1;
-}
-
-// A path component made of dots and blanks only, with at least two dots: "..", and also the
-// forms such as "..." or ".. " that Windows trims back to "..".
-bool IsParentStep(const char16_t* start, size_t length) {
-    size_t dots = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (start[i] == u'.') {
-            ++dots;
-        } else if (start[i] != u' ') {
-            return false;
-        }
-    }
-    return dots >= 2;
-}
-
-// Whether one of the path's "/" or "\" separated steps goes up a folder.
-bool HasParentStep(const char16_t* path) {
-    size_t stepStart = 0;
-    for (size_t i = 0;; ++i) {
-        if (path[i] == 0 || IsSeparator(path[i])) {
-            if (IsParentStep(path + stepStart, i - stepStart)) return true;
-            if (path[i] == 0) return false;
-            stepStart = i + 1;
-        }
-    }
-}
 
 // The caller's destination folder is left to the caller when it is absolute, names a drive or
 // steps up: only plain relative folders are made under the root folder.
 bool MayCreateFoldersFor(const char16_t* folder) {
     if (IsSeparator(folder[0]) || (folder[0] != 0 && folder[1] == u':')) return false;
     return !HasParentStep(folder);
-}
-
-// Whether root + folder fits a working buffer with its terminator.
-bool FitsUnderRoot(const char16_t* root, const char16_t* folder) {
-    return TextLength(root) + TextLength(folder) < kPathUnits;
 }
 
 // Walks the reader to `index`. True when the reader then stands on that entry.
@@ -76,7 +29,7 @@ ZipResult ExtractFolderEntry(ZipArchiveState* state, const NarrowEntryInfo& rec)
     char16_t name[kZipNameUnits];
     NarrowToWide(rec.name, name);
     name[kZipNameUnits - 1] = 0;
-    if (!IsSafeEntryName(name) || !FitsUnderRoot(state->rootFolder, name)) {
+    if (!IsSafeEntryName(name) || !FitsPathBuffer(state->rootFolder, name)) {
         return ZipCannotCreateFile;
     }
     EnsureFolderPath(state->rootFolder, name);
@@ -95,7 +48,7 @@ bool PrepareFolders(ZipArchiveState* state, const char16_t* path) {
     std::memcpy(folder, path, static_cast<size_t>(cut) * sizeof(char16_t));
     folder[cut] = 0;
     if (!MayCreateFoldersFor(folder)) return true;
-    if (!FitsUnderRoot(state->rootFolder, folder)) return false;
+    if (!FitsPathBuffer(state->rootFolder, folder)) return false;
     EnsureFolderPath(state->rootFolder, folder);
     return true;
 }
@@ -170,14 +123,6 @@ ZipResult Extract(ZipArchive* archive, const char16_t* path, int32_t index) {
 
 }  // namespace
 
-bool IsSafeEntryName(const char16_t* name) {
-    if (IsSeparator(name[0])) return false;
-    for (const char16_t* c = name; *c != 0; ++c) {
-        if (*c == u':') return false;
-    }
-    return !HasParentStep(name);
-}
-
 ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t index) {
     LastZipResult = Extract(archive, path, index);
     return LastZipResult;
@@ -186,7 +131,7 @@ ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t in
 void EnsureFolderPath(const char16_t* root, const char16_t* folder) {
     if (root == nullptr || folder == nullptr || folder[0] == 0) return;
     // A path cut to fit would name some other folder; one that does not fit is not made at all.
-    if (!FitsUnderRoot(root, folder)) return;
+    if (!FitsPathBuffer(root, folder)) return;
 
     const size_t length = TextLength(folder);
     const long cut = LastSeparator(folder, length);

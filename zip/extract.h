@@ -3,12 +3,8 @@
 
 #include <cstdint>
 
+#include "zip/path_rules.h"
 #include "zip/zip_archive.h"
-
-// True when an entry name stays inside the folder it is unpacked into: not absolute, no drive
-// letter or other ":", no ".." step (nor a step of dots and blanks that Windows reads as one).
-// Directory entries whose names fail it are refused.
-bool IsSafeEntryName(const char16_t* name);
 
 ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t index);
 
