@@ -20,6 +20,15 @@ uint32_t SourceRead(ArchiveSource* source, void* buffer, uint32_t itemSize, uint
     return copied / itemSize;
 }
 
+const uint8_t* SourceView(ArchiveSource* source, uint32_t length) {
+    if (source->position > source->length || source->length - source->position < length) {
+        return nullptr;
+    }
+    const uint8_t* bytes = source->data + source->position;
+    source->position += length;
+    return bytes;
+}
+
 ReaderResult SourceReadByte(ArchiveSource* source, uint32_t* value) {
     uint8_t byte = 0;
     if (SourceRead(source, &byte, 1, 1) == 1) *value = byte;
