@@ -2,7 +2,7 @@
 """Times the native launcher against the common extractors, whole process against whole process.
 
   compare.py BUILD_FOLDER [--payloads app,big,many] [--runs 7] [--scratch DIR] [--out DIR]
-             [--memory]
+             [--memory] [--baseline OTHER_BUILD_FOLDER]
 
 BUILD_FOLDER is a native build with -DLAUNCHER_BENCH=ON in which bench_floor and
 bench_launcher_<payload> of every payload named are built (scripts/bench.sh does all of it).
@@ -10,7 +10,8 @@ Every run unpacks into a fresh folder on a tmpfs. One untimed round comes first;
 runs every tool once per payload, in an order that turns from round to round, so that a change in
 the machine's speed falls on all tools alike. Reported are medians, the ratios of the launcher's
 median to the others', the machine's load, and a bar chart of the ratios. --memory also measures
-the launcher's peak heap (valgrind's massif) around the 3 MB and the 300 MB payload.
+the launcher's peak heap (valgrind's massif) around the 3 MB and the 300 MB payload. --baseline
+adds the launchers of another such build (an earlier version, say) to every round, as "baseline".
 """
 import argparse
 import json
@@ -32,13 +33,14 @@ GOALS = {"first": 0.90, "second": 0.50, "floor": 1.10}
 PYTHON = "/usr/bin/python3"
 
 
-def commands(tool, zip_path, folder, build):
+def commands(tool, zip_path, folder, build, baseline=None):
     """The command line of one tool unpacking `zip_path` into `folder`, and its environment."""
     env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C.UTF-8"}
-    if tool == "launcher":
+    if tool in ("launcher", "baseline"):
         name = os.path.basename(zip_path)[:-4]
         env["TMPDIR"] = folder + "/"
-        return [os.path.join(build, "bench", "bench_launcher_" + name)], env
+        home = build if tool == "launcher" else baseline
+        return [os.path.join(home, "bench", "bench_launcher_" + name)], env
     if tool == "floor":
         return [os.path.join(build, "bench", "bench_floor"), zip_path, folder], env
     if tool == "unzip":
@@ -85,8 +87,9 @@ def loadavg():
 
 
 class Runner:
-    def __init__(self, build, payload_folder, scratch):
+    def __init__(self, build, baseline, payload_folder, scratch):
         self.build = build
+        self.baseline = baseline
         self.payload_folder = payload_folder
         self.scratch = scratch
         self.counter = 0
@@ -103,18 +106,21 @@ class Runner:
         folder = self.fresh_folder()
         if second:
             fill = "unzip" if tool == "unzip -o" else tool
-            run(*commands(fill, zip_path, folder, self.build))
-        elapsed = run(*commands(tool, zip_path, folder, self.build))
-        unpacked = os.path.join(folder, "VORNIX") if tool == "launcher" else folder
+            run(*commands(fill, zip_path, folder, self.build, self.baseline))
+        elapsed = run(*commands(tool, zip_path, folder, self.build, self.baseline))
+        unpacked = os.path.join(folder, "VORNIX") if tool in ("launcher", "baseline") else folder
         files = count_files(unpacked)
         shutil.rmtree(folder)
         return elapsed, files
 
 
 def measure(args):
-    runner = Runner(args.build, os.path.join(args.build, "bench", "payloads"), args.scratch)
+    runner = Runner(args.build, args.baseline, os.path.join(args.build, "bench", "payloads"),
+                    args.scratch)
     work = [(tool, False) for tool in ["launcher"] + PEERS + ["floor"]]
     work += [("launcher", True), ("unzip -o", True)]
+    if args.baseline:
+        work += [("baseline", False), ("baseline", True)]
     times = {p: {f"{t}|{s}": [] for t, s in work} for p in args.payloads}
     files = {p: {} for p in args.payloads}
 
@@ -168,6 +174,9 @@ def summarize(times):
             "ratio_second": med["launcher|True"] / med["unzip -o|True"],
             "ratio_floor": launcher / med["floor|False"],
         }
+        if "baseline|False" in med:
+            out[payload]["ratio_baseline_first"] = launcher / med["baseline|False"]
+            out[payload]["ratio_baseline_second"] = med["launcher|True"] / med["baseline|True"]
     return out
 
 
@@ -189,6 +198,10 @@ def table(summary, load, runs):
     rows.append(f"| against the floor (raw inflate from memory + write(2)) | | floor "
                 f"{join(lambda s: ms(s['medians_ms']['floor|False']))} ms | "
                 f"{join(lambda s: format(s['ratio_floor'], '.2f'))} |")
+    if "ratio_baseline_first" in summary[p[0]]:
+        rows.append(f"| against the baseline build, first / second start | | | "
+                    f"{join(lambda s: format(s['ratio_baseline_first'], '.2f'))} ; "
+                    f"{join(lambda s: format(s['ratio_baseline_second'], '.2f'))} |")
     rows.append("")
     rows.append("Medians of %d interleaved runs (ms), every tool:" % runs)
     rows.append("")
@@ -269,8 +282,10 @@ def main():
     parser.add_argument("--scratch", help="a folder on a tmpfs (default /dev/shm)")
     parser.add_argument("--out", help="where the table, the figures and the chart go")
     parser.add_argument("--memory", action="store_true")
+    parser.add_argument("--baseline", help="another build folder whose launchers run beside")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
+    args.baseline = args.baseline and os.path.abspath(args.baseline)
     args.payloads = [p for p in args.payloads.split(",") if p]
     args.out = os.path.abspath(args.out or os.path.join(args.build, "bench", "results"))
     os.makedirs(args.out, exist_ok=True)

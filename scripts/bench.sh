@@ -6,6 +6,8 @@
 #   scripts/bench.sh            all three payloads, 7 timed rounds, memory
 #   scripts/bench.sh --quick    the 3 MB payload, one round, no memory (a few seconds; CI)
 #   scripts/bench.sh --runs N   N timed rounds
+#   scripts/bench.sh --baseline OTHER_BUILD   also the launchers of another build folder made by
+#                               this command (an earlier version), run beside in every round
 # Results (table.md, results.json, ratios.png) go to out/bench/bench/results. Environment:
 # LAUNCHER_OUT (build root, default <repo>/out), BENCH_SCRATCH (a tmpfs folder, default /dev/shm).
 set -euo pipefail
@@ -15,10 +17,12 @@ OUT=${LAUNCHER_OUT:-$ROOT/out}
 RUNS=7
 PAYLOADS=(app big many)
 MEMORY=(--memory)
+BASELINE=
 while (($# > 0)); do
     case $1 in
         --quick) RUNS=1 PAYLOADS=(app) MEMORY=() ;;
         --runs) RUNS=$2; shift ;;
+        --baseline) BASELINE=$2; shift ;;
         *) echo "bench: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -38,4 +42,4 @@ echo "bench: building ${targets[*]} in $OUT/bench (log: $OUT/logs/bench-build.lo
 
 payloads=$(IFS=,; echo "${PAYLOADS[*]}")
 exec /usr/bin/python3 "$ROOT/bench/compare.py" "$OUT/bench" --payloads "$payloads" --runs "$RUNS" \
-    ${BENCH_SCRATCH:+--scratch "$BENCH_SCRATCH"} "${MEMORY[@]}"
+    ${BENCH_SCRATCH:+--scratch "$BENCH_SCRATCH"} ${BASELINE:+--baseline "$BASELINE"} "${MEMORY[@]}"
