@@ -57,16 +57,17 @@ def commands(tool, zip_path, folder, build, baseline=None):
 
 
 def run(argv, env):
-    """Runs a command to its end with its output discarded; its wall time in seconds."""
+    """Runs a command to its end with its output discarded; its wall time and its processor time
+    (user and system, of the process and the children it waited for) in seconds."""
     program = argv[0] if os.path.isabs(argv[0]) else shutil.which(argv[0], path=env["PATH"])
     quiet = [(os.POSIX_SPAWN_OPEN, fd, os.devnull, os.O_WRONLY, 0) for fd in (1, 2)]
     start = time.perf_counter()
     pid = os.posix_spawn(program, argv, env, file_actions=quiet)
-    _, status, _ = os.wait4(pid, 0)
+    _, status, usage = os.wait4(pid, 0)
     elapsed = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"bench: {' '.join(argv)} failed with status {status}")
-    return elapsed
+    return elapsed, usage.ru_utime + usage.ru_stime
 
 
 def count_files(folder):
@@ -107,11 +108,11 @@ class Runner:
         if second:
             fill = "unzip" if tool == "unzip -o" else tool
             run(*commands(fill, zip_path, folder, self.build, self.baseline))
-        elapsed = run(*commands(tool, zip_path, folder, self.build, self.baseline))
+        elapsed, cpu = run(*commands(tool, zip_path, folder, self.build, self.baseline))
         unpacked = os.path.join(folder, "VORNIX") if tool in ("launcher", "baseline") else folder
         files = count_files(unpacked)
         shutil.rmtree(folder)
-        return elapsed, files
+        return elapsed, cpu, files
 
 
 def measure(args):
@@ -122,11 +123,12 @@ def measure(args):
     if args.baseline:
         work += [("baseline", False), ("baseline", True)]
     times = {p: {f"{t}|{s}": [] for t, s in work} for p in args.payloads}
+    cpu_times = {p: {f"{t}|{s}": [] for t, s in work} for p in args.payloads}
     files = {p: {} for p in args.payloads}
 
     for payload in args.payloads:  # the untimed round: caches warm, outputs checked
         for tool, second in work:
-            _, count = runner.once(payload, tool, second)
+            _, _, count = runner.once(payload, tool, second)
             files[payload][f"{tool}|{second}"] = count
         if len(set(files[payload].values())) != 1:
             sys.exit(f"bench: the tools unpacked different file counts: {files[payload]}")
@@ -139,8 +141,9 @@ def measure(args):
         for payload in args.payloads:
             shift = round_number % len(work)
             for tool, second in work[shift:] + work[:shift]:
-                elapsed, _ = runner.once(payload, tool, second)
+                elapsed, cpu, _ = runner.once(payload, tool, second)
                 times[payload][f"{tool}|{second}"].append(elapsed)
+                cpu_times[payload][f"{tool}|{second}"].append(cpu)
         print(f"round {round_number + 1} of {args.runs} done", flush=True)
     busy1, total1 = cpu_jiffies()
     own1 = os.times()
@@ -157,7 +160,7 @@ def measure(args):
         "cores_busy": round(used_all, 2),
         "cores_busy_by_others": round(max(0.0, used_all - used_mine), 2),
     }
-    return times, files, load
+    return times, cpu_times, files, load
 
 
 def summarize(times):
@@ -212,6 +215,8 @@ def table(summary, load, runs):
         tool, second = k.split("|")
         label = tool + (" (second start)" if second == "True" else "")
         rows.append(f"| {label} | " + " | ".join(ms(summary[x]["medians_ms"][k]) for x in p) + " |")
+    if load is None:
+        return "\n".join(rows)
     rows.append("")
     rows.append(f"Load: {load['cores']} cores; load average {load['loadavg_start']} at the start, "
                 f"{load['loadavg_end']} at the end; {load['cores_busy']} cores busy on average "
@@ -295,10 +300,11 @@ def main():
 
     args.scratch = tmpfs_folder(args.scratch)
     try:
-        times, files, load = measure(args)
+        times, cpu_times, files, load = measure(args)
         summary = summarize(times)
-        result = {"runs": args.runs, "times_s": times, "files": files, "load": load,
-                  "summary": summary}
+        cpu_summary = summarize(cpu_times)
+        result = {"runs": args.runs, "times_s": times, "cpu_times_s": cpu_times, "files": files,
+                  "load": load, "summary": summary, "cpu_summary": cpu_summary}
         if args.memory:
             heap = {p: peak_heap(args.build, p, args.scratch) for p in ["app", "huge"]}
             result["peak_heap_bytes"] = heap
@@ -306,6 +312,8 @@ def main():
         shutil.rmtree(args.scratch, ignore_errors=True)
 
     text = table(summary, load, args.runs)
+    text += ("\n\nThe same by processor time (user + system of each process, which other "
+             "processes' load disturbs less than wall time):\n\n" + table(cpu_summary, None, args.runs))
     if args.memory:
         text += (f"\n\nPeak heap of the launcher (valgrind massif): 3 MB payload "
                  f"{heap['app'] / 1024:.0f} KiB, 300 MB payload {heap['huge'] / 1024:.0f} KiB, "

@@ -38,13 +38,19 @@ ReaderResult SourceReadByte(ArchiveSource* source, uint32_t* value) {
 namespace {
 
 // Assembles `count` little-endian bytes; bytes beyond the end of the data count as 0. A memory
-// source's byte reads cannot fail, so neither can this.
-ReaderResult ReadLittleEndian(ArchiveSource* source, int count, uint32_t* value) {
+// source's byte reads cannot fail, so neither can this. Where all the bytes are there, they are
+// taken in place rather than one read at a time.
+ReaderResult ReadLittleEndian(ArchiveSource* source, uint32_t count, uint32_t* value) {
     uint32_t assembled = 0;
-    for (int i = 0; i < count; ++i) {
-        uint32_t byte = 0;
-        SourceReadByte(source, &byte);
-        assembled |= byte << (8 * i);
+    if (const uint8_t* bytes = SourceView(source, count)) {
+        for (uint32_t i = 0; i < count; ++i)
+            assembled |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+    } else {
+        for (uint32_t i = 0; i < count; ++i) {
+            uint32_t byte = 0;
+            SourceReadByte(source, &byte);
+            assembled |= byte << (8 * i);
+        }
     }
     *value = assembled;
     return ReaderOk;

@@ -141,10 +141,11 @@ ReaderResult OpenEntryStream(ZipDirectoryReader* reader) {
     return ReaderOk;
 }
 
-int32_t ReadEntryStream(ZipDirectoryReader* reader, void* buffer, uint32_t length) {
-    if (reader == nullptr || reader->openStream == nullptr) return ReaderBadArgument;
+namespace {
+
+// Fills `buffer` from the open stream, taking entry data in pieces of at most `pieceLimit` bytes.
+int32_t ReadInto(EntryStream* stream, void* buffer, uint32_t length, uint32_t pieceLimit) {
     if (length == 0) return 0;
-    EntryStream* stream = reader->openStream;
     z_stream& z = stream->decoder;
 
     z.next_out = static_cast<Bytef*>(buffer);
@@ -153,7 +154,7 @@ int32_t ReadEntryStream(ZipDirectoryReader* reader, void* buffer, uint32_t lengt
 
     while (z.avail_out > 0) {
         if (z.avail_in == 0 && stream->compressedLeft > 0) {
-            const ReaderResult r = Refill(stream, kEntryInputPiece);
+            const ReaderResult r = Refill(stream, pieceLimit);
             if (r != ReaderOk) return r;
         }
         const bool more =
@@ -163,12 +164,21 @@ int32_t ReadEntryStream(ZipDirectoryReader* reader, void* buffer, uint32_t lengt
     return delivered;
 }
 
+}  // namespace
+
+int32_t ReadEntryStream(ZipDirectoryReader* reader, void* buffer, uint32_t length) {
+    if (reader == nullptr || reader->openStream == nullptr) return ReaderBadArgument;
+    return ReadInto(reader->openStream, buffer, length, kEntryInputPiece);
+}
+
 int32_t ReadEntryBlock(ZipDirectoryReader* reader, const uint8_t** block) {
     if (reader == nullptr || reader->openStream == nullptr) return ReaderBadArgument;
     EntryStream* stream = reader->openStream;
     if (stream->method == 0) return ViewStored(stream, block);
+    // Input pieces as large as the block let one inflate call fill it: zlib copies up to its
+    // window's 32 KiB of output after every call, which small pieces would repeat for most bytes.
     *block = stream->outputBlock;
-    return ReadEntryStream(reader, stream->outputBlock, kEntryBlockSize);
+    return ReadInto(stream, stream->outputBlock, kEntryBlockSize, kEntryBlockSize);
 }
 
 ReaderResult CloseEntryStream(ZipDirectoryReader* reader) {
