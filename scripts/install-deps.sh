@@ -10,6 +10,7 @@ PACKAGES=(
     mingw-w64 g++-mingw-w64-i686-posix libz-mingw-w64-dev
     wine wine32 xvfb x11-utils xdotool imagemagick fonts-wqy-microhei
     locales python3 zip unzip
+    libarchive-tools p7zip-full python3-numpy python3-matplotlib valgrind
 )
 # Locales as `locale -a` spells them, and as /etc/locale.gen spells them.
 LOCALES=(zh_CN.utf8 en_US.utf8)

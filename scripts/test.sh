@@ -6,6 +6,7 @@
 #   win32    MinGW-w64 i686 cross build, ctest under Wine (own prefix, own virtual display)
 #   fuzz     the libFuzzer targets built with clang, each run for a bounded time
 #   format   clang-format check of every C/C++ source of the project
+#   bench    the benchmark once on its smallest payload (scripts/bench.sh --quick), to show it works
 # All stages run even when one fails; the exit status is non-zero when any failed.
 #
 # Environment: LAUNCHER_OUT (build root, default <repo>/out), LAUNCHER_FUZZ_SECONDS (default 60),
@@ -16,7 +17,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 OUT=${LAUNCHER_OUT:-$ROOT/out}
 JOBS=2
 FUZZ_SECONDS=${LAUNCHER_FUZZ_SECONDS:-60}
-STAGES=${LAUNCHER_STAGES:-native asan win32 fuzz format}
+STAGES=${LAUNCHER_STAGES:-native asan win32 fuzz format bench}
 TEST_TIMEOUT=600  # seconds per ctest test; a hung Wine program must not stall the run
 
 mkdir -p "$OUT/logs"
@@ -202,6 +203,15 @@ stage_format() {
         ((TOTAL_FAILED += 1))
         return 1
     fi
+    ((TOTAL_PASSED += 1))
+}
+
+stage_bench() {
+    if ! LAUNCHER_OUT="$OUT" logged "$OUT/logs/bench.log" bash "$ROOT/scripts/bench.sh" --quick; then
+        ((TOTAL_FAILED += 1))
+        return 1
+    fi
+    STAGE_NOTE=$(grep -m1 '^| first start' "$OUT/logs/bench.log" | tr -s ' ')
     ((TOTAL_PASSED += 1))
 }
 

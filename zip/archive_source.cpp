@@ -20,6 +20,15 @@ uint32_t SourceRead(ArchiveSource* source, void* buffer, uint32_t itemSize, uint
     return copied / itemSize;
 }
 
+const uint8_t* SourceView(ArchiveSource* source, uint32_t length) {
+    if (source->position > source->length || source->length - source->position < length) {
+        return nullptr;
+    }
+    const uint8_t* bytes = source->data + source->position;
+    source->position += length;
+    return bytes;
+}
+
 ReaderResult SourceReadByte(ArchiveSource* source, uint32_t* value) {
     uint8_t byte = 0;
     if (SourceRead(source, &byte, 1, 1) == 1) *value = byte;
@@ -29,13 +38,19 @@ ReaderResult SourceReadByte(ArchiveSource* source, uint32_t* value) {
 namespace {
 
 // Assembles `count` little-endian bytes; bytes beyond the end of the data count as 0. A memory
-// source's byte reads cannot fail, so neither can this.
-ReaderResult ReadLittleEndian(ArchiveSource* source, int count, uint32_t* value) {
+// source's byte reads cannot fail, so neither can this. Where all the bytes are there, they are
+// taken in place rather than one read at a time.
+ReaderResult ReadLittleEndian(ArchiveSource* source, uint32_t count, uint32_t* value) {
     uint32_t assembled = 0;
-    for (int i = 0; i < count; ++i) {
-        uint32_t byte = 0;
-        SourceReadByte(source, &byte);
-        assembled |= byte << (8 * i);
+    if (const uint8_t* bytes = SourceView(source, count)) {
+        for (uint32_t i = 0; i < count; ++i)
+            assembled |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+    } else {
+        for (uint32_t i = 0; i < count; ++i) {
+            uint32_t byte = 0;
+            SourceReadByte(source, &byte);
+            assembled |= byte << (8 * i);
+        }
     }
     *value = assembled;
     return ReaderOk;

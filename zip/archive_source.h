@@ -18,6 +18,10 @@ ArchiveSource* CreateMemorySource(const uint8_t* data, uint32_t length, ReaderRe
 // Copies up to itemSize * itemCount bytes and returns the number of whole items copied.
 uint32_t SourceRead(ArchiveSource* source, void* buffer, uint32_t itemSize, uint32_t itemCount);
 
+// The next `length` bytes at the read position, where they lie, when the source holds all of them;
+// the position then moves past them as a read would. None, and no move, when fewer remain.
+const uint8_t* SourceView(ArchiveSource* source, uint32_t length);
+
 // ReaderOk also at the end of the data, with `value` left unchanged.
 ReaderResult SourceReadByte(ArchiveSource* source, uint32_t* value);
 ReaderResult SourceReadUInt16(ArchiveSource* source, uint32_t* value);

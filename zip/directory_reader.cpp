@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "zip/entry_stream.h"
-
 int32_t LastOpenResult = 0;
 
 namespace {
@@ -20,13 +18,6 @@ constexpr uint32_t kMethodStored = 0;
 constexpr uint32_t kMethodDeflated = 8;
 constexpr uint32_t kFlagDataDescriptor = 0x0008;
 
-// Archive offsets come from the archive itself, so sums of them may pass 32 bits. Such a sum lies
-// past every byte a source can hold; it is held at the largest position, where reads deliver
-// nothing, instead of wrapping around to bytes that belong elsewhere.
-uint32_t SaturatedPosition(uint64_t position) {
-    return position > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(position);
-}
-
 // Reads one field; a failed read gives 0 and turns `result` into ReaderIoError.
 uint32_t ReadField(ArchiveSource* source, int bits, ReaderResult* result) {
     uint32_t value = 0;
@@ -40,6 +31,10 @@ uint32_t ReadField(ArchiveSource* source, int bits, ReaderResult* result) {
 }
 
 }  // namespace
+
+uint32_t SaturatedPosition(uint64_t position) {
+    return position > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(position);
+}
 
 bool SeekToArchiveOffset(ZipDirectoryReader* reader, uint64_t archiveOffset) {
     return SourceSeek(reader->source, SaturatedPosition(reader->prefixBytes + archiveOffset));
@@ -119,6 +114,7 @@ ZipDirectoryReader* OpenDirectoryReader(ArchiveSource* source) {
     reader->prefixBytes = static_cast<uint32_t>(endOfArchive - endOfDirectory);
     reader->directoryOffset = directoryOffset;
     reader->openStream = nullptr;
+    reader->idleStream = nullptr;
     source->initialOffset = 0;  // now carried by prefixBytes
     // A broken first header shows as entryValid false; the open itself has succeeded.
     GoToFirstEntry(reader);
@@ -127,7 +123,6 @@ ZipDirectoryReader* OpenDirectoryReader(ArchiveSource* source) {
 
 void CloseDirectoryReader(ZipDirectoryReader* reader) {
     if (reader == nullptr) return;
-    if (reader->openStream != nullptr) CloseEntryStream(reader);
     SourceClose(reader->source);
     delete reader;
 }

@@ -37,7 +37,9 @@ struct ZipDirectoryReader {
     uint32_t directoryOffset;
     CentralEntryInfo currentEntry;
     uint32_t localHeaderOffset;
-    EntryStream* openStream;  // owned; at most one
+    // Both belong to the entry stream, which releases them in ReleaseEntryStream.
+    EntryStream* openStream;  // the stream being read, at most one
+    EntryStream* idleStream;  // a closed stream kept, with its decoder, for the next open
 };
 
 // Result of the most recent OpenDirectoryReader: 0, 0x10000 without a source, or the failure.
@@ -47,6 +49,8 @@ extern int32_t LastOpenResult;
 // is none (a signature at position 0 also counts as none).
 uint32_t FindEndRecord(ArchiveSource* source);
 ZipDirectoryReader* OpenDirectoryReader(ArchiveSource* source);
+// Releases the source and the reader. The reader's entry streams are the stream's to release:
+// ReleaseEntryStream comes first (CloseZipArchive calls both).
 void CloseDirectoryReader(ZipDirectoryReader* reader);
 ReaderResult ReadCurrentEntryInfo(ZipDirectoryReader* reader, CentralEntryInfo* outInfo,
                                   uint32_t* outLocalHeaderOffset, uint8_t* nameBuffer,
@@ -58,7 +62,12 @@ ReaderResult GoToNextEntry(ZipDirectoryReader* reader);
 ReaderResult CheckLocalHeader(ZipDirectoryReader* reader, uint32_t* variableSize,
                               uint32_t* localExtraOffset, uint32_t* localExtraSize);
 
-// Positions the source at an archive offset (prefixBytes added). A sum beyond 32 bits is held at
-// the largest position, where every read delivers nothing, instead of wrapping around. Entry data
-// begins at archive offset localHeaderOffset + 30 + variableSize.
+// Archive offsets come from the archive itself, so sums of them may pass 32 bits. Such a sum lies
+// past every byte a source can hold; it is held at the largest position, where reads deliver
+// nothing, instead of wrapping around to bytes that belong elsewhere. Every offset sum goes
+// through here.
+uint32_t SaturatedPosition(uint64_t position);
+
+// Positions the source at an archive offset (prefixBytes added, saturated). Entry data begins at
+// archive offset localHeaderOffset + 30 + variableSize.
 bool SeekToArchiveOffset(ZipDirectoryReader* reader, uint64_t archiveOffset);

@@ -9,19 +9,21 @@ constexpr uint32_t kLocalHeaderSize = 30;
 // Counts and failures share one signed int, so no single read may deliver more than this.
 constexpr uint32_t kMaxReadLength = 0x7FFFFFFF;
 
-// Fills the input buffer with the next block of entry data. The stream's counters change only
-// once the whole block has arrived, so a failed refill can be tried again by a later read.
-ReaderResult Refill(EntryStream* stream) {
-    const uint32_t chunk = stream->compressedLeft < kEntryStreamBufferSize ? stream->compressedLeft
-                                                                           : kEntryStreamBufferSize;
-    if (!SourceSeek(stream->source, stream->prefixBytes + stream->dataPosition)) {
-        return ReaderIoError;
-    }
-    if (SourceRead(stream->source, stream->inputBuffer, chunk, 1) != 1) return ReaderIoError;
-    stream->dataPosition += chunk;
-    stream->compressedLeft -= chunk;
-    stream->decoder.next_in = stream->inputBuffer;
-    stream->decoder.avail_in = chunk;
+uint32_t Smaller(uint32_t a, uint32_t b) { return a < b ? a : b; }
+
+// Points the decoder's input at the next piece of entry data, at most `limit` bytes, where it lies
+// in the archive. The stream's counters change only once the whole piece is there, so a failed
+// refill can be tried again by a later read.
+ReaderResult Refill(EntryStream* stream, uint32_t limit) {
+    const uint32_t piece = Smaller(stream->compressedLeft, limit);
+    const uint64_t position = static_cast<uint64_t>(stream->prefixBytes) + stream->dataPosition;
+    if (!SourceSeek(stream->source, SaturatedPosition(position))) return ReaderIoError;
+    const uint8_t* bytes = SourceView(stream->source, piece);
+    if (bytes == nullptr) return ReaderIoError;
+    stream->dataPosition = SaturatedPosition(static_cast<uint64_t>(stream->dataPosition) + piece);
+    stream->compressedLeft -= piece;
+    stream->decoder.next_in = const_cast<Bytef*>(bytes);  // zlib only reads through it
+    stream->decoder.avail_in = piece;
     return ReaderOk;
 }
 
@@ -31,12 +33,12 @@ void Deliver(EntryStream* stream, const Bytef* bytes, uint32_t count, int32_t* d
     *delivered += static_cast<int32_t>(count);
 }
 
-// Moves stored bytes from the input buffer to the caller's buffer. False when the entry data is
-// used up.
+// Moves stored bytes from the archive to the caller's buffer. False when the entry data is used
+// up.
 bool CopyStored(EntryStream* stream, int32_t* delivered) {
     z_stream& z = stream->decoder;
     if (z.avail_in == 0) return false;
-    const uint32_t n = z.avail_out < z.avail_in ? z.avail_out : z.avail_in;
+    const uint32_t n = Smaller(z.avail_out, z.avail_in);
     std::memcpy(z.next_out, z.next_in, n);
     Deliver(stream, z.next_out, n, delivered);
     z.avail_in -= n;
@@ -58,6 +60,41 @@ bool InflateStep(EntryStream* stream, int32_t* delivered) {
     return r == Z_OK;
 }
 
+// Hands out the next stored bytes where they lie in the archive.
+int32_t ViewStored(EntryStream* stream, const uint8_t** block) {
+    z_stream& z = stream->decoder;
+    if (stream->uncompressedLeft == 0) return 0;
+    if (z.avail_in == 0 && stream->compressedLeft > 0) {
+        const ReaderResult r = Refill(stream, kEntryBlockSize);
+        if (r != ReaderOk) return r;
+    }
+    const uint32_t n = Smaller(Smaller(z.avail_in, stream->uncompressedLeft), kEntryBlockSize);
+    int32_t delivered = 0;
+    *block = z.next_in;
+    Deliver(stream, z.next_in, n, &delivered);
+    z.next_in += n;
+    z.avail_in -= n;
+    return delivered;
+}
+
+// Readies the kept decoder for a new entry: reset when it exists, made when it does not (or when
+// a reset fails). A decoder that cannot be made leaves decoderReady false.
+void PrepareDecoder(EntryStream* stream) {
+    z_stream& z = stream->decoder;
+    if (stream->decoderReady && inflateReset(&z) != Z_OK) {
+        inflateEnd(&z);
+        stream->decoderReady = false;
+    }
+    if (!stream->decoderReady) {
+        z.zalloc = nullptr;
+        z.zfree = nullptr;
+        z.opaque = nullptr;
+        z.next_in = nullptr;
+        z.avail_in = 0;
+        stream->decoderReady = inflateInit2(&z, -MAX_WBITS) == Z_OK;
+    }
+}
+
 }  // namespace
 
 ReaderResult OpenEntryStream(ZipDirectoryReader* reader) {
@@ -71,16 +108,22 @@ ReaderResult OpenEntryStream(ZipDirectoryReader* reader) {
         return ReaderBadArchive;
     }
 
-    auto* stream = new (std::nothrow) EntryStream{};
-    if (stream == nullptr) return ReaderNoMemory;
-    stream->inputBuffer = new (std::nothrow) uint8_t[kEntryStreamBufferSize];
-    if (stream->inputBuffer == nullptr) {
-        delete stream;
-        return ReaderNoMemory;
+    EntryStream* stream = reader->idleStream;
+    if (stream == nullptr) {
+        stream = new (std::nothrow) EntryStream{};
+        if (stream == nullptr) return ReaderNoMemory;
+        reader->idleStream = stream;
+    }
+    const CentralEntryInfo& entry = reader->currentEntry;
+    if (entry.compressionMethod != 0) {
+        if (stream->outputBlock == nullptr) {
+            stream->outputBlock = new (std::nothrow) uint8_t[kEntryBlockSize];
+            if (stream->outputBlock == nullptr) return ReaderNoMemory;
+        }
+        // A decoder that cannot be set up makes the entry read as empty; the open still succeeds.
+        PrepareDecoder(stream);
     }
 
-    const CentralEntryInfo& entry = reader->currentEntry;
-    stream->decoderReady = false;
     stream->expectedCrc = entry.storedCrc32;
     stream->crc = 0;
     stream->method = entry.compressionMethod;
@@ -88,36 +131,30 @@ ReaderResult OpenEntryStream(ZipDirectoryReader* reader) {
     stream->prefixBytes = reader->prefixBytes;
     stream->decoder.next_in = nullptr;
     stream->decoder.avail_in = 0;
-    if (stream->method != 0) {
-        stream->decoder.zalloc = nullptr;
-        stream->decoder.zfree = nullptr;
-        stream->decoder.opaque = nullptr;
-        // A decoder that cannot be set up makes the entry read as empty; the open still succeeds.
-        stream->decoderReady = inflateInit2(&stream->decoder, -MAX_WBITS) == Z_OK;
-    }
     stream->compressedLeft = entry.compressedSize;
     stream->uncompressedLeft = entry.uncompressedSize;
-    stream->dataPosition = reader->localHeaderOffset + kLocalHeaderSize + variableSize;
+    stream->dataPosition = SaturatedPosition(static_cast<uint64_t>(reader->localHeaderOffset) +
+                                             kLocalHeaderSize + variableSize);
 
+    reader->idleStream = nullptr;
     reader->openStream = stream;
     return ReaderOk;
 }
 
-int32_t ReadEntryStream(ZipDirectoryReader* reader, void* buffer, uint32_t length) {
-    if (reader == nullptr || reader->openStream == nullptr) return ReaderBadArgument;
+namespace {
+
+// Fills `buffer` from the open stream, taking entry data in pieces of at most `pieceLimit` bytes.
+int32_t ReadInto(EntryStream* stream, void* buffer, uint32_t length, uint32_t pieceLimit) {
     if (length == 0) return 0;
-    EntryStream* stream = reader->openStream;
     z_stream& z = stream->decoder;
 
-    uint32_t wanted = length < stream->uncompressedLeft ? length : stream->uncompressedLeft;
-    if (wanted > kMaxReadLength) wanted = kMaxReadLength;
     z.next_out = static_cast<Bytef*>(buffer);
-    z.avail_out = wanted;
+    z.avail_out = Smaller(Smaller(length, stream->uncompressedLeft), kMaxReadLength);
     int32_t delivered = 0;
 
     while (z.avail_out > 0) {
         if (z.avail_in == 0 && stream->compressedLeft > 0) {
-            const ReaderResult r = Refill(stream);
+            const ReaderResult r = Refill(stream, pieceLimit);
             if (r != ReaderOk) return r;
         }
         const bool more =
@@ -125,6 +162,23 @@ int32_t ReadEntryStream(ZipDirectoryReader* reader, void* buffer, uint32_t lengt
         if (!more) break;
     }
     return delivered;
+}
+
+}  // namespace
+
+int32_t ReadEntryStream(ZipDirectoryReader* reader, void* buffer, uint32_t length) {
+    if (reader == nullptr || reader->openStream == nullptr) return ReaderBadArgument;
+    return ReadInto(reader->openStream, buffer, length, kEntryInputPiece);
+}
+
+int32_t ReadEntryBlock(ZipDirectoryReader* reader, const uint8_t** block) {
+    if (reader == nullptr || reader->openStream == nullptr) return ReaderBadArgument;
+    EntryStream* stream = reader->openStream;
+    if (stream->method == 0) return ViewStored(stream, block);
+    // Input pieces as large as the block let one inflate call fill it: zlib copies up to its
+    // window's 32 KiB of output after every call, which small pieces would repeat for most bytes.
+    *block = stream->outputBlock;
+    return ReadInto(stream, stream->outputBlock, kEntryBlockSize, kEntryBlockSize);
 }
 
 ReaderResult CloseEntryStream(ZipDirectoryReader* reader) {
@@ -136,10 +190,18 @@ ReaderResult CloseEntryStream(ZipDirectoryReader* reader) {
     if (stream->uncompressedLeft == 0 && stream->crc != stream->expectedCrc) {
         result = ReaderCrcMismatch;
     }
-
-    delete[] stream->inputBuffer;
-    if (stream->decoderReady) inflateEnd(&stream->decoder);
-    delete stream;
     reader->openStream = nullptr;
+    reader->idleStream = stream;
     return result;
+}
+
+void ReleaseEntryStream(ZipDirectoryReader* reader) {
+    if (reader == nullptr) return;
+    if (reader->openStream != nullptr) CloseEntryStream(reader);
+    EntryStream* stream = reader->idleStream;
+    if (stream == nullptr) return;
+    if (stream->decoderReady) inflateEnd(&stream->decoder);
+    delete[] stream->outputBlock;
+    delete stream;
+    reader->idleStream = nullptr;
 }

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kCopyBufferSize = 0x4000;
-
 // The caller's destination folder is left to the caller when it is absolute, names a drive or
 // steps up: only plain relative folders are made under the root folder.
 bool MayCreateFoldersFor(const char16_t* folder) {
@@ -53,22 +51,22 @@ bool PrepareFolders(ZipArchiveState* state, const char16_t* path) {
     return true;
 }
 
-// Copies the open entry stream into the file. True when the file received exactly the entry's
-// size in bytes and their CRC-32 matched; the stream is closed either way.
+// Copies the entry into the file, one write per block that the stream delivers (stored data from
+// the archive itself, inflated data from the stream's output block). True when the file received
+// exactly the entry's size in bytes and their CRC-32 matched; the stream is closed either way.
 bool CopyEntry(ZipDirectoryReader* reader, PlatformHandle file, uint32_t expectedSize) {
-    static_assert(kCopyBufferSize == kEntryStreamBufferSize, "one block per read");
-    uint8_t buffer[kCopyBufferSize];
     OpenEntryStream(reader);
     bool failed = false;
     uint32_t written = 0;
     for (;;) {
-        const int32_t n = ReadEntryStream(reader, buffer, kCopyBufferSize);
+        const uint8_t* block = nullptr;
+        const int32_t n = ReadEntryBlock(reader, &block);
         if (n < 0) {
             failed = true;
             break;
         }
         if (n == 0) break;
-        if (!PlatformWriteFile(file, buffer, static_cast<uint32_t>(n))) {
+        if (!PlatformWriteFile(file, block, static_cast<uint32_t>(n))) {
             failed = true;
             break;
         }

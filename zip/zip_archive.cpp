@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "zip/entry_info.h"
+#include "zip/entry_stream.h"
 
 ZipResult LastZipResult = ZipOk;
 
@@ -144,6 +145,7 @@ void NarrowToWide(const char* narrow, char16_t* wide) {
 ZipResult CloseZipArchive(ZipArchive* archive) {
     if (archive == nullptr) return Finish(ZipBadArgument);
     if (archive->kind != kZipArchiveKind) return Finish(ZipWrongHandle);
+    ReleaseEntryStream(archive->state->reader);
     CloseDirectoryReader(archive->state->reader);
     delete archive->state;
     delete archive;

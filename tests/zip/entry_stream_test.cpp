@@ -19,7 +19,10 @@ class OpenReader {
         reader_ = OpenDirectoryReader(
             CreateMemorySource(bytes_.data(), static_cast<uint32_t>(bytes_.size()), &result));
     }
-    ~OpenReader() { CloseDirectoryReader(reader_); }
+    ~OpenReader() {
+        ReleaseEntryStream(reader_);
+        CloseDirectoryReader(reader_);
+    }
     OpenReader(const OpenReader&) = delete;
     OpenReader& operator=(const OpenReader&) = delete;
     ZipDirectoryReader* get() const { return reader_; }
@@ -48,6 +51,40 @@ ReadOutcome ReadWhole(ZipDirectoryReader* reader, uint32_t step) {
     }
     out.verdict = CloseEntryStream(reader);
     return out;
+}
+
+// Reads the current entry to its end through ReadEntryBlock, after `head` bytes through
+// ReadEntryStream, then closes the stream. `blocks` records every block's place and size.
+struct BlockOutcome {
+    std::string data;
+    std::vector<int32_t> counts;
+    std::vector<const uint8_t*> blocks;
+    ReaderResult verdict;
+};
+BlockOutcome ReadBlocks(ZipDirectoryReader* reader, uint32_t head = 0) {
+    BlockOutcome out{};
+    EXPECT_EQ(OpenEntryStream(reader), ReaderOk);
+    std::string start(head, '\0');
+    const int32_t n = ReadEntryStream(reader, &start[0], head);
+    out.data = start.substr(0, n > 0 ? static_cast<size_t>(n) : 0);
+    for (;;) {
+        const uint8_t* block = nullptr;
+        const int32_t count = ReadEntryBlock(reader, &block);
+        out.counts.push_back(count);
+        if (count <= 0) break;
+        out.blocks.push_back(block);
+        out.data.append(reinterpret_cast<const char*>(block), static_cast<size_t>(count));
+    }
+    out.verdict = CloseEntryStream(reader);
+    return out;
+}
+
+// Half noise, half a repeated phrase, so that deflate has real work on both kinds of data.
+std::string MixedBytes(size_t size, uint32_t seed) {
+    std::string data = RandomBytes(size / 2, seed);
+    while (data.size() < size) data += "the same phrase again, " + std::to_string(data.size() % 97);
+    data.resize(size);
+    return data;
 }
 
 // Raw deflate of `data` that stops after a full flush, without a final block.
@@ -242,6 +279,119 @@ TEST(EntryStream, ReadsAfterBytesInFrontOfTheArchive) {
     const ReadOutcome outcome = ReadWhole(reader.get(), 4096);
     EXPECT_EQ(outcome.data, archive.entries[0].data);
     EXPECT_EQ(outcome.verdict, ReaderOk);
+}
+
+// ---- Whole blocks for the copy to disk, and one stream reused for a whole archive ----
+
+class WholeBlocks : public ::testing::TestWithParam<std::tuple<uint16_t, size_t>> {};
+
+TEST_P(WholeBlocks, ComeInFullBlocksButTheLastAndStoredOnesFromTheArchiveItself) {
+    const auto [method, size] = GetParam();
+    const std::string data = MixedBytes(size, static_cast<uint32_t>(size));
+    const TestArchive archive = ArchiveOf({MakeEntry("entry.bin", data, method)});
+    OpenReader reader(archive);
+
+    const BlockOutcome out = ReadBlocks(reader.get());
+    EXPECT_TRUE(out.data == data) << out.data.size() << " bytes";
+    EXPECT_EQ(out.verdict, ReaderOk);
+    std::vector<int32_t> expected;
+    for (size_t left = size; left > 0; left -= std::min<size_t>(left, kEntryBlockSize)) {
+        expected.push_back(static_cast<int32_t>(std::min<size_t>(left, kEntryBlockSize)));
+    }
+    expected.push_back(0);
+    EXPECT_EQ(out.counts, expected);
+    if (method == 0) {
+        const ArchiveSource* source = reader.get()->source;
+        for (const uint8_t* block : out.blocks) {
+            EXPECT_GE(block, source->data);
+            EXPECT_LE(block, source->data + source->length);
+        }
+    }
+
+    // A start through ReadEntryStream and the rest in blocks gives the same bytes.
+    const BlockOutcome mixed = ReadBlocks(reader.get(), 1000);
+    EXPECT_TRUE(mixed.data == data) << mixed.data.size() << " bytes";
+    EXPECT_EQ(mixed.verdict, ReaderOk);
+}
+
+INSTANTIATE_TEST_SUITE_P(StoredAndDeflated, WholeBlocks,
+                         ::testing::Combine(::testing::Values(0, 8),
+                                            ::testing::Values(0, 1, kEntryBlockSize - 1,
+                                                              kEntryBlockSize, kEntryBlockSize + 1,
+                                                              2 * kEntryBlockSize + 12345)));
+
+TEST(EntryStream, BlockReadsOfDataPastTheEndFailAndKeepFailing) {
+    TestEntry e = MakeEntry("entry.bin", RandomBytes(40000, 9), 0);
+    e.compressedSize = 200000;
+    TestEntry short_ = MakeEntry("short.bin", RandomBytes(100, 9), 0);
+    short_.compressedSize = 200000;  // but nothing is wanted beyond its size of 100
+    short_.uncompressedSize = 0;
+    short_.crc = 0;
+    OpenReader reader(ArchiveOf({short_, e}));
+    EXPECT_EQ(ReadBlocks(reader.get()).counts, std::vector<int32_t>{0});
+
+    ASSERT_EQ(GoToNextEntry(reader.get()), ReaderOk);
+    ASSERT_EQ(OpenEntryStream(reader.get()), ReaderOk);
+    const uint8_t* block = nullptr;
+    EXPECT_EQ(ReadEntryBlock(reader.get(), &block), ReaderIoError);
+    EXPECT_EQ(ReadEntryBlock(reader.get(), &block), ReaderIoError);
+    EXPECT_EQ(CloseEntryStream(reader.get()), ReaderOk);
+}
+
+TEST(EntryStream, OneStreamServesManyEntriesAndABrokenOneSpoilsNoneAfterIt) {
+    const std::string data = MixedBytes(300000, 21);
+    const std::string head = DeflateUnfinished(data.substr(0, 100000));
+    std::vector<TestEntry> entries;
+    for (int i = 0; i < 9; ++i) {
+        entries.push_back(
+            MakeEntry("e" + std::to_string(i), MixedBytes(70000 + i, i), i % 3 ? 8 : 0));
+    }
+    TestEntry damaged = MakeEntry("damaged", data, 8);
+    damaged.compressed = head + std::string("\x07\xff\xff\xff", 4);  // reserved block type
+    TestEntry badCrc = MakeEntry("bad-crc", data, 8);
+    badCrc.crc = Crc32(data) ^ 1;
+    TestEntry truncated = MakeEntry("truncated", data, 8);
+    truncated.compressed = head;
+    entries.insert(entries.begin() + 2, damaged);
+    entries.insert(entries.begin() + 5, badCrc);
+    entries.insert(entries.begin() + 8, truncated);
+    OpenReader reader(ArchiveOf(entries));
+
+    const EntryStream* kept = nullptr;
+    const uint8_t* outputBlock = nullptr;
+    for (int pass = 0; pass < 2; ++pass) {
+        ASSERT_EQ(GoToFirstEntry(reader.get()), ReaderOk);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            SCOPED_TRACE(entries[i].name + " in pass " + std::to_string(pass));
+            if (i > 0) {
+                ASSERT_EQ(GoToNextEntry(reader.get()), ReaderOk);
+            }
+            if (pass == 1 && i == 3) {  // left in the middle of its deflate data
+                ASSERT_EQ(entries[i].method, 8);
+                ASSERT_EQ(OpenEntryStream(reader.get()), ReaderOk);
+                char part[1000];
+                ASSERT_EQ(ReadEntryStream(reader.get(), part, sizeof part), 1000);
+                continue;  // the next open closes it
+            }
+            const BlockOutcome out = ReadBlocks(reader.get());
+            const TestEntry& e = entries[i];
+            if (e.name == "damaged" || e.name == "truncated") {
+                EXPECT_EQ(out.data.size(), 100000u);
+                EXPECT_TRUE(out.data == data.substr(0, out.data.size()));
+                EXPECT_EQ(out.verdict, ReaderOk);
+            } else {
+                EXPECT_TRUE(out.data == e.data) << out.data.size() << " bytes";
+                EXPECT_EQ(out.verdict, e.name == "bad-crc" ? ReaderCrcMismatch : ReaderOk);
+            }
+            // One stream and one output block for the whole archive.
+            if (kept == nullptr) kept = reader.get()->idleStream;
+            EXPECT_EQ(reader.get()->idleStream, kept);
+            if (e.method != 0 && outputBlock == nullptr) outputBlock = out.blocks.at(0);
+            if (e.method != 0 && !out.blocks.empty()) {
+                EXPECT_EQ(out.blocks[0], outputBlock);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -90,7 +90,8 @@ class Extract : public ::testing::Test {
 TEST_F(Extract, WritesStoredAndDeflatedEntriesAtBlockBoundariesWithAttributesAndTimes) {
     TestArchive archive;
     for (uint16_t method : {0, 8}) {
-        for (size_t size : {0, 1, 16383, 16384, 16385, 40000}) {
+        for (size_t size : {size_t{0}, size_t{1}, size_t{40000}, size_t{kEntryBlockSize},
+                            size_t{kEntryBlockSize + 1}, size_t{2 * kEntryBlockSize + 7232}}) {
             archive.entries.push_back(MakeEntry(std::to_string(method) + "-" + std::to_string(size),
                                                 RandomBytes(size, static_cast<uint32_t>(size)),
                                                 method));
@@ -119,9 +120,12 @@ TEST_F(Extract, WritesStoredAndDeflatedEntriesAtBlockBoundariesWithAttributesAnd
 #ifdef _WIN32
         EXPECT_EQ(PlatformGetFileAttributes(fs::path(e.name).u16string().c_str()), 0x21u);
 #endif
-        if (e.data.size() == 40000) {
-            EXPECT_EQ(writeSizes, (std::vector<uint32_t>{16384, 16384, 7232}));
+        // One write per block of the stream: whole blocks, then the rest.
+        std::vector<uint32_t> blocks;
+        for (size_t left = e.data.size(); left > 0; left -= blocks.back()) {
+            blocks.push_back(static_cast<uint32_t>(std::min<size_t>(left, kEntryBlockSize)));
         }
+        EXPECT_EQ(writeSizes, blocks);
     }
 }
 
@@ -196,8 +200,10 @@ TEST_F(Extract, FailedExtractionsLeaveNoFileBehind) {
     TestEntry pastEnd = MakeEntry("past-end", data);
     pastEnd.compressedSize = 100000;
     // Last, so that its data really runs past the end of the archive.
-    const std::vector<TestEntry> entries{
-        badCrc, damaged, truncated, shortStored, MakeEntry("full-disk", data), pastEnd};
+    // The failing write is the second: more than one block.
+    const TestEntry fullDisk = MakeEntry("full-disk", RandomBytes(kEntryBlockSize + 1, 32));
+    const std::vector<TestEntry> entries{badCrc,      damaged,  truncated,
+                                         shortStored, fullDisk, pastEnd};
     Archive zip(ArchiveOf(entries));
     for (int32_t i = 0; i < static_cast<int32_t>(entries.size()); ++i) {
         const std::string& name = entries[static_cast<size_t>(i)].name;
@@ -217,6 +223,34 @@ TEST_F(Extract, FailedExtractionsLeaveNoFileBehind) {
     EXPECT_EQ(zip.Unzip("device", 4), ZipExtractFailed);
     EXPECT_TRUE(fs::exists("/dev/full"));
 #endif
+}
+
+TEST_F(Extract, EntriesAfterABrokenOneAreWrittenWhole) {
+    const std::string data = RandomBytes(kEntryBlockSize + 5000, 41);
+    const std::string deflated = Deflate(data);
+    TestEntry damaged = MakeEntry("damaged", data, 8);
+    damaged.compressed = deflated.substr(0, 9000) + std::string(100, '\xff');
+    TestEntry badCrc = MakeEntry("bad-crc", data, 8);
+    badCrc.crc = Crc32(data) ^ 1;
+    TestEntry truncated = MakeEntry("truncated", data, 8);
+    truncated.compressed = deflated.substr(0, deflated.size() / 2);
+    std::string text;
+    while (text.size() < 3 * kEntryBlockSize) text += "line " + std::to_string(text.size()) + "\n";
+    const std::vector<TestEntry> entries{
+        MakeEntry("text", text, 8),   damaged,   MakeEntry("stored", data),  badCrc,
+        MakeEntry("small", "abc", 8), truncated, MakeEntry("again", data, 8)};
+    Archive zip(ArchiveOf(entries));
+    for (int32_t i = 0; i < static_cast<int32_t>(entries.size()); ++i) {
+        const TestEntry& e = entries[static_cast<size_t>(i)];
+        SCOPED_TRACE(e.name);
+        const bool broken = e.name == "damaged" || e.name == "bad-crc" || e.name == "truncated";
+        EXPECT_EQ(zip.Unzip(e.name, i), broken ? ZipExtractFailed : ZipOk);
+        if (broken) {
+            EXPECT_FALSE(fs::exists(e.name));
+        } else {
+            EXPECT_TRUE(ReadFileBytes(e.name) == e.data);
+        }
+    }
 }
 
 struct FolderCase {
