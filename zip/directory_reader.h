@@ -58,6 +58,9 @@ ReaderResult GoToNextEntry(ZipDirectoryReader* reader);
 ReaderResult CheckLocalHeader(ZipDirectoryReader* reader, uint32_t* variableSize,
                               uint32_t* localExtraOffset, uint32_t* localExtraSize);
 
+// Archive offset of the current entry's central extra field, which follows its central name.
+uint64_t CentralExtraOffset(const ZipDirectoryReader* reader);
+
 // Positions the source at an archive offset (prefixBytes added). A sum beyond 32 bits is held at
 // the largest position, where every read delivers nothing, instead of wrapping around. Entry data
 // begins at archive offset localHeaderOffset + 30 + variableSize.
