@@ -38,7 +38,7 @@ class LauncherImage : public ::testing::Test {
 TEST_F(LauncherImage, EachLauncherCarriesItsOwnPayload) {
     for (const wchar_t* name :
          {L"launcher", L"launcher_app", L"launcher_nomain", L"launcher_notprogram",
-          L"launcher_subfolders", L"launcher_escaping"}) {
+          L"launcher_subfolders", L"launcher_escaping", L"launcher_names"}) {
         SCOPED_TRACE(testing::Message() << name);
         Open(std::wstring(name) + L".exe");
         const std::string payload = ReadFileBytes(DriverFolder() + L"payloads\\" + name + L".zip");
