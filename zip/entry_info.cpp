@@ -113,8 +113,8 @@ void ApplyExtendedTimestamp(const uint8_t* extra, uint32_t size, FileTime* write
     } while (pos + 4 < size);
 }
 
-bool FindUnicodePath(const uint8_t* extra, uint32_t size, uint32_t nameCrc, const uint8_t** name,
-                     uint32_t* length) {
+bool FindUnicodePath(const uint8_t* extra, uint32_t size, const uint8_t* storedName,
+                     uint32_t storedLength, const uint8_t** name, uint32_t* length) {
     // Block by block while a whole block header remains; a block running past the field ends it.
     for (uint32_t pos = 0; size - pos >= 4;) {
         const uint32_t dataSize = Le16At(extra + pos + 2);
@@ -122,7 +122,7 @@ bool FindUnicodePath(const uint8_t* extra, uint32_t size, uint32_t nameCrc, cons
         if (Le16At(extra + pos) == kUnicodePathId) {
             const uint8_t* data = extra + pos + 4;
             if (dataSize < kUnicodePathHeader || data[0] != kUnicodePathVersion ||
-                static_cast<uint32_t>(Le32At(data + 1)) != nameCrc) {
+                static_cast<uint32_t>(Le32At(data + 1)) != crc32(0L, storedName, storedLength)) {
                 return false;
             }
             *name = data + kUnicodePathHeader;
@@ -144,10 +144,9 @@ bool ConvertEntryName(const uint8_t* name, uint32_t length, uint32_t flags,
     const size_t units = kZipNameUnits - 1;
     if ((flags & kFlagUtf8Name) != 0) return Utf8ToUtf16Strict(name, length, wide, units);
 
-    const uint32_t nameCrc = static_cast<uint32_t>(crc32(0L, name, length));
     const uint8_t* unicodeName = nullptr;
     uint32_t unicodeLength = 0;
-    if (FindUnicodePath(centralExtra, extraSize, nameCrc, &unicodeName, &unicodeLength)) {
+    if (FindUnicodePath(centralExtra, extraSize, name, length, &unicodeName, &unicodeLength)) {
         if (std::memchr(unicodeName, 0, unicodeLength) != nullptr) return false;
         return Utf8ToUtf16Strict(unicodeName, unicodeLength, wide, units);
     }

@@ -24,11 +24,11 @@ void ApplyExtendedTimestamp(const uint8_t* extra, uint32_t size, FileTime* write
 constexpr uint32_t kFlagUtf8Name = 0x0800;
 
 // The UTF-8 name of the first Unicode path block (header ID 0x7075) of an extra field, when that
-// block is of version 1 and its CRC-32 is `nameCrc`, the CRC-32 of the stored name: an archiver
-// that renamed the entry without updating the block leaves a CRC that no longer matches. Only
-// bytes of the field are read. False when there is no such block.
-bool FindUnicodePath(const uint8_t* extra, uint32_t size, uint32_t nameCrc, const uint8_t** name,
-                     uint32_t* length);
+// block is of version 1 and holds the CRC-32 of the stored name: an archiver that renamed the
+// entry without updating the block leaves a CRC that no longer matches. Only bytes of the field
+// are read. False when there is no such block.
+bool FindUnicodePath(const uint8_t* extra, uint32_t size, const uint8_t* storedName,
+                     uint32_t storedLength, const uint8_t** name, uint32_t* length);
 
 // The whole stored name (`length` bytes followed by a terminator) as UTF-16 in `wide`, of
 // kZipNameUnits units: decoded as UTF-8 when `flags` has bit 11, else as the UTF-8 name of a

@@ -124,6 +124,7 @@ ZipResult GetZipEntryNarrow(ZipArchiveState* state, int32_t index, NarrowEntryIn
     if (index == -1) {
         NarrowEntryInfo summary{};
         summary.index = static_cast<int32_t>(reader->entryCount);
+        summary.nameConverted = true;  // its empty name
         *rec = summary;
         return ZipOk;
     }
@@ -141,7 +142,7 @@ ZipResult GetZipEntry(ZipArchive* archive, int32_t index, ZipEntryInfo* info) {
     if (archive->kind != kZipArchiveKind) return Finish(ZipWrongHandle);
     NarrowEntryInfo narrow{};
     if (Finish(GetZipEntryNarrow(archive->state, index, &narrow)) != ZipOk) return LastZipResult;
-    if (index != -1 && !narrow.nameConverted) return Finish(ZipBadName);
+    if (!narrow.nameConverted) return Finish(ZipBadName);
 
     info->index = narrow.index;
     info->attributes = narrow.attributes;

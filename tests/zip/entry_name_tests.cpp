@@ -108,14 +108,14 @@ TEST(LenientUtf8, MalformedBytesBecomeReplacementsNeverOtherCharacters) {
 
 TEST(UnicodePathField, CountsOnlyWithVersionOneAndTheStoredNamesCrc) {
     const std::string stored = "cafe.txt";
-    const uint32_t crc = Crc32(stored);
-    auto find = [crc](const std::string& field) -> std::string {
+    auto find = [&stored](const std::string& field) -> std::string {
         // The field in a buffer of exactly its size, so that a read past it shows under ASan.
         std::vector<uint8_t> bytes(field.begin(), field.end());
         const uint8_t* name = nullptr;
         uint32_t length = 0;
-        if (!FindUnicodePath(bytes.data(), static_cast<uint32_t>(bytes.size()), crc, &name,
-                             &length)) {
+        if (!FindUnicodePath(bytes.data(), static_cast<uint32_t>(bytes.size()),
+                             reinterpret_cast<const uint8_t*>(stored.data()),
+                             static_cast<uint32_t>(stored.size()), &name, &length)) {
             return "<none>";
         }
         return std::string(reinterpret_cast<const char*>(name), length);
@@ -128,7 +128,7 @@ TEST(UnicodePathField, CountsOnlyWithVersionOneAndTheStoredNamesCrc) {
     EXPECT_EQ(find(UnicodePath(stored, "")), "");
     EXPECT_EQ(find(UnicodePath("renamed.txt", "caf\xC3\xA9.txt")), "<none>");
     EXPECT_EQ(find(UnicodePath(stored, "caf\xC3\xA9.txt", 2)), "<none>");
-    EXPECT_EQ(find(Le16(0x7075) + Le16(4) + "\x01" + Le32(crc).substr(0, 3)), "<none>");
+    EXPECT_EQ(find(Le16(0x7075) + Le16(4) + "\x01" + Le32(Crc32(stored)).substr(0, 3)), "<none>");
     EXPECT_EQ(find(good.substr(0, good.size() - 1)), "<none>");  // runs past the field
     EXPECT_EQ(find(Le16(0x1234) + Le16(0xFFFF) + good), "<none>");
     EXPECT_EQ(find(""), "<none>");
