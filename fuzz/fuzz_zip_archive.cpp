@@ -40,7 +40,7 @@ void VisitEntry(ZipArchive* archive, int32_t index, uint32_t entryCount) {
         return;
     }
     if (result != ZipOk) {
-        Require(result == ZipCorrupt || result == ZipReadFailed);
+        Require(result == ZipCorrupt || result == ZipReadFailed || result == ZipBadName);
         // Extraction finds the same fault before it creates anything.
         Require(UnzipEntryToFile(archive, u"plain", index) == result);
         return;

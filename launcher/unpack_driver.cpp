@@ -58,7 +58,11 @@ bool UnpackArchive(const std::u16string& folder, const void* data, uint32_t size
     // Folders are made below the extraction folder itself, never below the current directory.
     const std::u16string root = folder + u'\\';
     ZipEntryInfo entry;
-    for (int32_t index = 0; GetZipEntry(archive, index, &entry) == ZipOk; ++index) {
+    for (int32_t index = 0;; ++index) {
+        const ZipResult found = GetZipEntry(archive, index, &entry);
+        // An entry whose name cannot be converted is skipped; any other failure ends the list.
+        if (found == ZipBadName) continue;
+        if (found != ZipOk) break;
         if (!IsSafeEntryName(entry.name)) continue;
         const std::u16string name = entry.name;
         if (ReachesLink(folder, name)) continue;

@@ -40,6 +40,11 @@ bool SeekToArchiveOffset(ZipDirectoryReader* reader, uint64_t archiveOffset) {
     return SourceSeek(reader->source, SaturatedPosition(reader->prefixBytes + archiveOffset));
 }
 
+uint64_t CentralExtraOffset(const ZipDirectoryReader* reader) {
+    return static_cast<uint64_t>(reader->entryDirectoryPosition) + kCentralHeaderSize +
+           reader->currentEntry.nameLength;
+}
+
 uint32_t FindEndRecord(ArchiveSource* source) {
     SourceSeekToEnd(source);
     const uint32_t size = SourceTell(source);

@@ -68,6 +68,9 @@ ReaderResult CheckLocalHeader(ZipDirectoryReader* reader, uint32_t* variableSize
 // through here.
 uint32_t SaturatedPosition(uint64_t position);
 
+// Archive offset of the current entry's central extra field, which follows its central name.
+uint64_t CentralExtraOffset(const ZipDirectoryReader* reader);
+
 // Positions the source at an archive offset (prefixBytes added, saturated). Entry data begins at
 // archive offset localHeaderOffset + 30 + variableSize.
 bool SeekToArchiveOffset(ZipDirectoryReader* reader, uint64_t archiveOffset);

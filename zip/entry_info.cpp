@@ -1,7 +1,11 @@
 #include "zip/entry_info.h"
 
+#include <zlib.h>
+
+#include <cstring>
 #include <ctime>
 
+#include "platform/utf8.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -15,6 +19,9 @@ constexpr uint32_t kDosDirectory = 0x10;
 constexpr uint32_t kDosArchive = 0x20;
 
 constexpr uint16_t kExtendedTimestampId = 0x5455;  // "UT"
+constexpr uint16_t kUnicodePathId = 0x7075;        // "up"
+constexpr uint8_t kUnicodePathVersion = 1;
+constexpr uint32_t kUnicodePathHeader = 5;  // version byte and the stored name's CRC-32
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
 constexpr uint64_t kTicksPerSecond = 10000000;
 
@@ -104,4 +111,46 @@ void ApplyExtendedTimestamp(const uint8_t* extra, uint32_t size, FileTime* write
         }
         pos += 4 + Le16At(extra + pos + 2);
     } while (pos + 4 < size);
+}
+
+bool FindUnicodePath(const uint8_t* extra, uint32_t size, const uint8_t* storedName,
+                     uint32_t storedLength, const uint8_t** name, uint32_t* length) {
+    // Block by block while a whole block header remains; a block running past the field ends it.
+    for (uint32_t pos = 0; size - pos >= 4;) {
+        const uint32_t dataSize = Le16At(extra + pos + 2);
+        if (dataSize > size - pos - 4) return false;
+        if (Le16At(extra + pos) == kUnicodePathId) {
+            const uint8_t* data = extra + pos + 4;
+            if (dataSize < kUnicodePathHeader || data[0] != kUnicodePathVersion ||
+                static_cast<uint32_t>(Le32At(data + 1)) != crc32(0L, storedName, storedLength)) {
+                return false;
+            }
+            *name = data + kUnicodePathHeader;
+            *length = dataSize - kUnicodePathHeader;
+            return true;
+        }
+        pos += 4 + dataSize;
+    }
+    return false;
+}
+
+bool ConvertEntryName(const uint8_t* name, uint32_t length, uint32_t flags,
+                      const uint8_t* centralExtra, uint32_t extraSize, char16_t* wide) {
+    std::memset(wide, 0, kZipNameUnits * sizeof(char16_t));
+    // The name would end at the zero byte, and the rest of it would be lost.
+    if (std::memchr(name, 0, length) != nullptr) return false;
+    // At most 259 units with the terminator, as the ANSI conversion writes: the last unit of the
+    // buffer stays 0 whichever way the name was stored.
+    const size_t units = kZipNameUnits - 1;
+    if ((flags & kFlagUtf8Name) != 0) return Utf8ToUtf16Strict(name, length, wide, units);
+
+    const uint8_t* unicodeName = nullptr;
+    uint32_t unicodeLength = 0;
+    if (FindUnicodePath(centralExtra, extraSize, name, length, &unicodeName, &unicodeLength)) {
+        if (std::memchr(unicodeName, 0, unicodeLength) != nullptr) return false;
+        return Utf8ToUtf16Strict(unicodeName, unicodeLength, wide, units);
+    }
+    if (NarrowToWide(reinterpret_cast<const char*>(name), wide)) return true;
+    std::memset(wide, 0, kZipNameUnits * sizeof(char16_t));  // a failed conversion may leave a part
+    return false;
 }

@@ -24,9 +24,7 @@ bool WalkTo(ZipDirectoryReader* reader, uint32_t index) {
 }
 
 ZipResult ExtractFolderEntry(ZipArchiveState* state, const NarrowEntryInfo& rec) {
-    char16_t name[kZipNameUnits];
-    NarrowToWide(rec.name, name);
-    name[kZipNameUnits - 1] = 0;
+    const char16_t* name = rec.wideName;
     if (!IsSafeEntryName(name) || !FitsPathBuffer(state->rootFolder, name)) {
         return ZipCannotCreateFile;
     }
@@ -114,6 +112,9 @@ ZipResult Extract(ZipArchive* archive, const char16_t* path, int32_t index) {
     const ZipResult lookup = GetZipEntryNarrow(state, index, &rec);
     if (lookup != ZipOk) return lookup;
     if (!reached) return ZipCorrupt;
+    // An entry whose name cannot be converted is refused whatever the destination: nothing is
+    // created for it.
+    if (!rec.nameConverted) return ZipBadName;
 
     if ((rec.attributes & kAttributeDirectory) != 0) return ExtractFolderEntry(state, rec);
     return ExtractFileEntry(state, rec, path);

@@ -44,11 +44,21 @@ ZipResult WalkTo(ZipDirectoryReader* reader, uint32_t index) {
     return reader->entryValid ? ZipOk : ZipCorrupt;
 }
 
+// Reads `size` bytes at an archive offset into `bytes`.
+bool ReadAt(ZipDirectoryReader* reader, uint64_t offset, uint32_t size,
+            std::vector<uint8_t>* bytes) {
+    bytes->resize(size);
+    return SeekToArchiveOffset(reader, offset) &&
+           SourceRead(reader->source, bytes->data(), 1, size) == size;
+}
+
 // Reads the current entry in full into `rec`; `rec` is written only on success.
 ZipResult ReadCurrentEntry(ZipDirectoryReader* reader, NarrowEntryInfo* rec) {
-    CentralEntryInfo central{};
-    uint8_t name[kZipNameUnits];
-    const ReaderResult read = ReadCurrentEntryInfo(reader, &central, nullptr, name, sizeof name);
+    CentralEntryInfo central = reader->currentEntry;
+    // The whole name, terminated: it is converted whole, never a part of it.
+    std::vector<uint8_t> name(central.nameLength + 1);
+    const ReaderResult read = ReadCurrentEntryInfo(reader, &central, nullptr, name.data(),
+                                                   static_cast<uint32_t>(name.size()));
     if (read != ReaderOk) return WalkFailure(read);
 
     uint32_t variableSize = 0;
@@ -57,16 +67,25 @@ ZipResult ReadCurrentEntry(ZipDirectoryReader* reader, NarrowEntryInfo* rec) {
     if (CheckLocalHeader(reader, &variableSize, &extraOffset, &extraSize) != ReaderOk) {
         return ZipCorrupt;
     }
-    if (!SeekToArchiveOffset(reader, extraOffset)) return ZipReadFailed;
-    std::vector<uint8_t> extra(extraSize);
-    if (SourceRead(reader->source, extra.data(), 1, extraSize) != extraSize) return ZipReadFailed;
+    std::vector<uint8_t> extra;
+    if (!ReadAt(reader, extraOffset, extraSize, &extra)) return ZipReadFailed;
+    // A Unicode path is looked for in the central extra field only, the one that goes with the
+    // central name; a name flagged as UTF-8 needs none.
+    std::vector<uint8_t> centralExtra;
+    if ((central.flags & kFlagUtf8Name) == 0 &&
+        !ReadAt(reader, CentralExtraOffset(reader), central.extraLength, &centralExtra)) {
+        return ZipReadFailed;
+    }
 
     NarrowEntryInfo entry{};
     entry.index = static_cast<int32_t>(reader->entryIndex);
-    // A name of the buffer's size or longer came back unterminated; it is cut to 259 bytes.
+    // The stored bytes up to the first zero byte, cut to 259.
     size_t length = 0;
     while (length < kZipNameUnits - 1 && name[length] != 0) ++length;
-    std::memcpy(entry.name, name, length);
+    std::memcpy(entry.name, name.data(), length);
+    entry.nameConverted =
+        ConvertEntryName(name.data(), central.nameLength, central.flags, centralExtra.data(),
+                         static_cast<uint32_t>(centralExtra.size()), entry.wideName);
     entry.attributes = MapExternalAttributes(central.externalAttributes);
     entry.compressedSize = central.compressedSize;
     entry.uncompressedSize = central.uncompressedSize;
@@ -106,6 +125,7 @@ ZipResult GetZipEntryNarrow(ZipArchiveState* state, int32_t index, NarrowEntryIn
     if (index == -1) {
         NarrowEntryInfo summary{};
         summary.index = static_cast<int32_t>(reader->entryCount);
+        summary.nameConverted = true;  // its empty name
         *rec = summary;
         return ZipOk;
     }
@@ -123,6 +143,7 @@ ZipResult GetZipEntry(ZipArchive* archive, int32_t index, ZipEntryInfo* info) {
     if (archive->kind != kZipArchiveKind) return Finish(ZipWrongHandle);
     NarrowEntryInfo narrow{};
     if (Finish(GetZipEntryNarrow(archive->state, index, &narrow)) != ZipOk) return LastZipResult;
+    if (!narrow.nameConverted) return Finish(ZipBadName);
 
     info->index = narrow.index;
     info->attributes = narrow.attributes;
@@ -131,15 +152,15 @@ ZipResult GetZipEntry(ZipArchive* archive, int32_t index, ZipEntryInfo* info) {
     info->writeTime = narrow.writeTime;
     info->compressedSize = narrow.compressedSize;
     info->uncompressedSize = narrow.uncompressedSize;
-    NarrowToWide(narrow.name, info->name);
+    std::memcpy(info->name, narrow.wideName, sizeof info->name);
     return LastZipResult;
 }
 
-void NarrowToWide(const char* narrow, char16_t* wide) {
-    // The whole buffer is cleared and at most 259 units are written, so the name stays
+bool NarrowToWide(const char* narrow, char16_t* wide) {
+    // The whole buffer is cleared and at most 259 units are written, so the text stays
     // terminated even when its conversion does not fit.
     std::memset(wide, 0, kZipNameUnits * sizeof(char16_t));
-    PlatformAnsiToWide(narrow, wide, static_cast<int>(kZipNameUnits - 1));
+    return PlatformAnsiToWide(narrow, wide, static_cast<int>(kZipNameUnits - 1)) != 0;
 }
 
 ZipResult CloseZipArchive(ZipArchive* archive) {

@@ -14,6 +14,9 @@ constexpr ZipResult ZipCannotCreateFile = 0x200;
 constexpr ZipResult ZipExtractFailed = 0x400;
 constexpr ZipResult ZipCorrupt = 0x700;
 constexpr ZipResult ZipReadFailed = 0x800;
+// The entry's name cannot be converted whole to UTF-16 (see ConvertEntryName): that entry is
+// unusable, the entries after it are not affected.
+constexpr ZipResult ZipBadName = 0x1000;
 constexpr ZipResult ZipBadArgument = 0x10000;
 constexpr ZipResult ZipWrongHandle = 0x80000;
 
@@ -32,11 +35,16 @@ struct NarrowEntryInfo {
     FileTime writeTime;
     uint32_t compressedSize;
     uint32_t uncompressedSize;
+    // The whole stored name in UTF-16, terminated, when nameConverted; else empty.
+    char16_t wideName[kZipNameUnits];
+    bool nameConverted;
 };
 
 struct ZipEntryInfo {
     int32_t index;
-    char16_t name[kZipNameUnits];  // converted from the ANSI code page, terminated
+    // The whole stored name: UTF-8 when flagged so or given by a Unicode path extra field,
+    // otherwise in the ANSI code page; terminated.
+    char16_t name[kZipNameUnits];
     uint32_t attributes;
     FileTime accessTime;
     FileTime creationTime;
@@ -65,9 +73,15 @@ ZipArchive* OpenZipFromMemory(const void* data, uint32_t length);
 // Index -1 gives the summary: `index` holds the number of entries. On failure `info` is left as
 // it was: ZipBadArgument for an index out of range; ZipCorrupt when the entry cannot be reached
 // or read as a central header (a broken header on the way or at the entry), or its local header
-// disagrees with it; ZipReadFailed when its name or local extra field runs past the archive.
+// disagrees with it; ZipReadFailed when its name or an extra field runs past the archive;
+// ZipBadName when its name cannot be converted whole. Only the last one lets a caller that walks
+// the entries go on with the next.
 ZipResult GetZipEntry(ZipArchive* archive, int32_t index, ZipEntryInfo* info);
+// As GetZipEntry, without the handle checks and LastZipResult; an entry whose name cannot be
+// converted is delivered too, with nameConverted false.
 ZipResult GetZipEntryNarrow(ZipArchiveState* state, int32_t index, NarrowEntryInfo* rec);
-void NarrowToWide(const char* narrow, char16_t* wide);  // wide holds kZipNameUnits units
+// A terminated text in the ANSI code page into `wide` (kZipNameUnits units): at most 259 units
+// with the terminator are written. False when it does not fit; `wide` may then hold a part of it.
+bool NarrowToWide(const char* narrow, char16_t* wide);
 FileTime UnixTimeToFileTime(int64_t seconds);
 ZipResult CloseZipArchive(ZipArchive* archive);

@@ -12,6 +12,16 @@ reader_python.zip    Python's zipfile: DOS-made entries (external attributes 0x2
 reader_python_streamed.zip
                      Python's zipfile writing to an unseekable sink: data descriptors, local
                      CRC and sizes 0.
+reader_names_python.zip, reader_names_infozip.zip
+                     a Chinese folder with a file in it and a Latin-accented name, by Python's
+                     zipfile and by Info-ZIP zip: UTF-8 names with flag bit 11.
+reader_names_cp936_bsdtar.zip
+                     the same tree by bsdtar with hdrcharset=CP936: names in code page 936,
+                     no flag.
+reader_names_unicode_path.zip
+                     Python's zipfile with ASCII stored names and Unicode path extra fields
+                     (0x7075) in both headers: one whose CRC-32 matches its stored name, one
+                     whose CRC-32 is that of an earlier name (the entry was renamed).
 
 The expected values are written into the tests; rerun this only to change the fixtures.
 Run from anywhere: python3 tests/data/make_reader_fixtures.py
@@ -19,8 +29,10 @@ Run from anywhere: python3 tests/data/make_reader_fixtures.py
 import io
 import os
 import subprocess
+import struct
 import tempfile
 import zipfile
+import zlib
 
 from unseekable import Unseekable
 
@@ -88,9 +100,56 @@ def python_archive(path):
         out.write(bytes(streamed.buffer))
 
 
+NAMED_TREE = {"caf\u00e9.dll": b"library\n", "\u6570\u636e/\u8bf4\u660e.txt": b"notes\n"}
+
+
+def named_tree(tmp):
+    for name, content in NAMED_TREE.items():
+        os.makedirs(os.path.dirname(os.path.join(tmp, name)), exist_ok=True)
+        with open(os.path.join(tmp, name), "wb") as f:
+            f.write(content)
+
+
+def names_archives():
+    with zipfile.ZipFile(os.path.join(HERE, "reader_names_python.zip"), "w") as z:
+        z.writestr(zipfile.ZipInfo("\u6570\u636e/", STAMP), b"")
+        for name, content in NAMED_TREE.items():
+            z.writestr(zipfile.ZipInfo(name, STAMP), content)
+    with tempfile.TemporaryDirectory() as tmp:
+        named_tree(tmp)
+        for tool, path in (("zip", "reader_names_infozip.zip"),
+                           ("bsdtar", "reader_names_cp936_bsdtar.zip")):
+            path = os.path.join(HERE, path)
+            if os.path.exists(path):
+                os.remove(path)
+            # Sorted, so that the entry order does not depend on the file system.
+            members = ["caf\u00e9.dll", "\u6570\u636e", "\u6570\u636e/\u8bf4\u660e.txt"]
+            command = (["zip", "-q", "-D", path] if tool == "zip" else
+                       ["bsdtar", "-c", "-f", path, "-n", "--format", "zip",
+                        "--options", "zip:hdrcharset=CP936"])
+            subprocess.run(command + members, cwd=tmp, check=True,
+                           env=dict(os.environ, LC_ALL="C.UTF-8"))
+
+
+def unicode_path(stored, name):
+    data = struct.pack("<BI", 1, zlib.crc32(stored.encode("ascii"))) + name.encode("utf-8")
+    return struct.pack("<HH", 0x7075, len(data)) + data
+
+
+def unicode_path_archive(path):
+    with zipfile.ZipFile(path, "w") as z:
+        for stored, recorded_for, name in (("cafe.dll", "cafe.dll", "caf\u00e9.dll"),
+                                           ("renamed.txt", "old.txt", "\u8bf4\u660e.txt")):
+            info = zipfile.ZipInfo(stored, STAMP)
+            info.extra = unicode_path(recorded_for, name)
+            z.writestr(info, b"x")
+
+
 def main():
     infozip_archive(os.path.join(HERE, "reader_infozip.zip"))
     python_archive(os.path.join(HERE, "reader_python.zip"))
+    names_archives()
+    unicode_path_archive(os.path.join(HERE, "reader_names_unicode_path.zip"))
 
 
 if __name__ == "__main__":

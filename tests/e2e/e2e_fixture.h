@@ -18,6 +18,7 @@ constexpr wchar_t kNoMainLauncher[] = L"launcher_nomain.exe";          // no zan
 constexpr wchar_t kNotProgramLauncher[] = L"launcher_notprogram.exe";  // zandro.exe is text
 constexpr wchar_t kSubFolderLauncher[] = L"launcher_subfolders.exe";
 constexpr wchar_t kEscapingLauncher[] = L"launcher_escaping.exe";
+constexpr wchar_t kNamesLauncher[] = L"launcher_names.exe";  // names in Chinese and with accents
 
 using Report = std::map<std::string, std::wstring>;
 

@@ -1,4 +1,5 @@
-// Payloads with sub-folders and with names that try to leave the extraction folder.
+// Payloads with sub-folders, with names in other scripts, and with names that try to leave the
+// extraction folder.
 #include <vector>
 
 #include "tests/e2e/e2e_fixture.h"
@@ -27,6 +28,16 @@ TEST_F(PayloadLayout, SubFoldersUnpackInsideTheExtractionFolder) {
     EXPECT_TRUE(tree[L"plugins\\"].attributes & FILE_ATTRIBUTE_DIRECTORY);
     // Nothing lands in the current directory.
     EXPECT_TRUE(ListTree(workDir_).empty());
+}
+
+TEST_F(PayloadLayout, NamesInAnyScriptUnpackUnderTheirOwnNames) {
+    Report report = RunUntilReport(kNamesLauncher);
+    EXPECT_FALSE(report.empty());
+    EXPECT_EQ(Names(ListTree(folder_)),
+              (std::vector<std::wstring>{L"caf\u00E9.dll", L"zandro.exe", L"zandrolib.dll",
+                                         L"\u6570\u636E\\", L"\u6570\u636E\\\u8BF4\u660E.txt"}));
+    EXPECT_EQ(ReadFileBytes(folder_ + L"\\\u6570\u636E\\\u8BF4\u660E.txt"), "notes");
+    EXPECT_EQ(ReadFileBytes(folder_ + L"\\caf\u00E9.dll"), "not a library");
 }
 
 TEST_F(PayloadLayout, EscapingNamesWriteNothingOutside) {

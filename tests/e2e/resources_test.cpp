@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <map>
 #include <string>
 
 #include "tests/e2e/e2e_files.h"
@@ -38,7 +39,7 @@ class LauncherImage : public ::testing::Test {
 TEST_F(LauncherImage, EachLauncherCarriesItsOwnPayload) {
     for (const wchar_t* name :
          {L"launcher", L"launcher_app", L"launcher_nomain", L"launcher_notprogram",
-          L"launcher_subfolders", L"launcher_escaping"}) {
+          L"launcher_subfolders", L"launcher_escaping", L"launcher_names", L"launcher_branded"}) {
         SCOPED_TRACE(testing::Message() << name);
         Open(std::wstring(name) + L".exe");
         const std::string payload = ReadFileBytes(DriverFolder() + L"payloads\\" + name + L".zip");
@@ -60,26 +61,79 @@ TEST_F(LauncherImage, ManifestAsksForAdministratorAndCommonControls6) {
     }
 }
 
-TEST_F(LauncherImage, IconAndVersionRecord) {
-    Open(L"launcher.exe");
-    EXPECT_FALSE(Resource(RT_GROUP_ICON, MAKEINTRESOURCEW(1)).empty());
-    EXPECT_NE(LoadImageW(module_, MAKEINTRESOURCEW(1), IMAGE_ICON, 32, 32, 0), nullptr);
+// The version record as Windows reads it: the fixed file version and the named strings of the
+// Chinese (0x0804) UTF-16 table.
+struct VersionRecord {
+    DWORD versionMS = 0;
+    DWORD versionLS = 0;
+    std::map<std::wstring, std::wstring> strings;
+};
 
+VersionRecord ReadVersionRecord(const std::wstring& path) {
+    VersionRecord record;
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(path_.c_str(), &ignored);
-    ASSERT_NE(size, 0u);
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
     std::string block(size, '\0');
-    ASSERT_TRUE(GetFileVersionInfoW(path_.c_str(), 0, size, &block[0]));
+    if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, &block[0])) return record;
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixedSize = 0;
-    ASSERT_TRUE(VerQueryValueW(&block[0], L"\\", reinterpret_cast<void**>(&fixed), &fixedSize));
-    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    wchar_t* product = nullptr;
-    UINT productSize = 0;
-    ASSERT_TRUE(VerQueryValueW(&block[0], L"\\StringFileInfo\\080404b0\\ProductName",
-                               reinterpret_cast<void**>(&product), &productSize));
-    EXPECT_STREQ(product, L"Kelmora");
+    if (VerQueryValueW(&block[0], L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) &&
+        fixed->dwSignature == 0xFEEF04BDu) {
+        record.versionMS = fixed->dwFileVersionMS;
+        record.versionLS = fixed->dwFileVersionLS;
+    }
+    for (const wchar_t* key :
+         {L"CompanyName", L"FileDescription", L"FileVersion", L"InternalName", L"LegalCopyright",
+          L"OriginalFilename", L"ProductName", L"ProductVersion"}) {
+        wchar_t* text = nullptr;
+        UINT length = 0;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\080404b0\\") + key;
+        if (VerQueryValueW(&block[0], query.c_str(), reinterpret_cast<void**>(&text), &length)) {
+            record.strings[key] = text;
+        }
+    }
+    return record;
+}
+
+// The width of the image that the system picks from icon group 1 for the given size.
+int IconWidthFor(HMODULE module, int size) {
+    HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(1), RT_GROUP_ICON);
+    if (group == nullptr) return 0;
+    auto* directory = static_cast<BYTE*>(LockResource(LoadResource(module, group)));
+    const int id = LookupIconIdFromDirectoryEx(directory, TRUE, size, size, LR_DEFAULTCOLOR);
+    HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(id), RT_ICON);
+    if (image == nullptr) return 0;
+    return static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, image)))->biWidth;
+}
+
+TEST_F(LauncherImage, IconAndVersionRecord) {
+    Open(L"launcher.exe");
+    EXPECT_NE(LoadImageW(module_, MAKEINTRESOURCEW(1), IMAGE_ICON, 32, 32, 0), nullptr);
+    EXPECT_EQ(IconWidthFor(module_, 32), 32);
+    const VersionRecord record = ReadVersionRecord(path_);
+    EXPECT_EQ(record.versionMS, 0x00010000u);
+    EXPECT_EQ(record.strings.at(L"ProductName"), L"Kelmora");
+}
+
+// Built with another icon, version 2.05.65535.0 and texts with quotes, a backslash, a ";" and
+// characters outside ASCII (tests/e2e/CMakeLists.txt).
+TEST_F(LauncherImage, BrandingReachesIconAndVersionRecordAsGiven) {
+    Open(L"launcher_branded.exe");
+    EXPECT_EQ(IconWidthFor(module_, 48), 48);
+    EXPECT_EQ(IconWidthFor(module_, 24), 24);
+    const VersionRecord record = ReadVersionRecord(path_);
+    EXPECT_EQ(record.versionMS, 0x00020005u);
+    EXPECT_EQ(record.versionLS, 0xFFFF0000u);
+    const std::map<std::wstring, std::wstring> expected{
+        {L"CompanyName", L"Vendrel & S\u00F6hne"},
+        {L"FileDescription", L"Starts C:\\Zorvex; nothing else"},
+        {L"FileVersion", L"2.5.65535.0"},
+        {L"InternalName", L"launcher"},
+        {L"LegalCopyright", L"\u00A9 2024 Vendrel"},
+        {L"OriginalFilename", L"launcher.exe"},
+        {L"ProductName", L"Zorvex \"Pro\" \u542F\u52A8\u5668"},
+        {L"ProductVersion", L"2.5.65535.0"}};
+    EXPECT_EQ(record.strings, expected);
 }
 
 }  // namespace

@@ -81,6 +81,24 @@ TEST_F(UnpackArchiveTest, SkipsEscapingNamesAndGoesOnWithTheNext) {
               (std::set<std::string>{"VORNIX/", "VORNIX/ok.txt", "elsewhere/"}));
 }
 
+TEST_F(UnpackArchiveTest, UnpacksUtf8NamesAndSkipsOnlyThoseThatCannotBeConverted) {
+    TestArchive archive;
+    archive.entries = {File("\xC0\xAF"
+                            "evil.txt",
+                            "x"),
+                       Folder("\xE6\x95\xB0\xE6\x8D\xAE/"),
+                       File("\xE6\x95\xB0\xE6\x8D\xAE/\xE8\xAF\xB4\xE6\x98\x8E.txt", "notes"),
+                       File("bad\xE8\xAF/x.txt", "x"), File("caf\xC3\xA9.dll", "library")};
+    for (TestEntry& entry : archive.entries) entry.flags = 0x0800;
+    ASSERT_TRUE(Unpack(archive));
+
+    const fs::path chinese = folder / fs::path(u"\u6570\u636E");
+    EXPECT_EQ(ReadFileBytes(chinese / fs::path(u"\u8BF4\u660E.txt")), "notes");
+    EXPECT_EQ(ReadFileBytes(folder / fs::path(u"caf\u00E9.dll")), "library");
+    EXPECT_EQ(Listing(folder).size(), 3u);
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
 TEST_F(UnpackArchiveTest, WritesNothingThroughALinkLeftInTheFolder) {
     if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
     const fs::path outside = scratch.path() / "outside";

@@ -276,31 +276,38 @@ TEST_F(ArchiveFixture, NameRunningPastTheArchiveIsAReadFailure) {
 
 // ---- Names ----
 
-TEST_F(ArchiveFixture, NamesComeBackAsStored) {
+TEST_F(ArchiveFixture, NamesComeBackAsStoredAndWhole) {
     TestArchive a;
     a.entries = {MakeEntry("dir/file.txt", "x"), MakeEntry("..\\C:odd", "y"),
-                 MakeEntry(std::string(300, 'L'), "z"), MakeEntry(std::string(259, 'M'), "w")};
+                 MakeEntry(std::string(300, 'L'), "z"), MakeEntry(std::string(259, 'M'), "w"),
+                 MakeEntry(std::string(258, 'N'), "v")};
     ASSERT_NE(Open(BuildZip(a)), nullptr);
     ASSERT_EQ(GetZipEntry(handle, 0, &info), ZipOk);
     EXPECT_EQ(Narrow(info.name), "dir/file.txt");
     ASSERT_EQ(GetZipEntry(handle, 1, &info), ZipOk);
     EXPECT_EQ(Narrow(info.name), "..\\C:odd");
 
+    // Names whose conversion does not fit 258 units are refused rather than cut; the narrow
+    // record still holds the first 259 stored bytes.
     NarrowEntryInfo narrow{};
     ASSERT_EQ(GetZipEntryNarrow(handle->state, 2, &narrow), ZipOk);
     EXPECT_EQ(std::string(narrow.name), std::string(259, 'L'));
-    ASSERT_EQ(GetZipEntry(handle, 2, &info), ZipOk);
-    EXPECT_EQ(info.name[kZipNameUnits - 1], 0);
+    EXPECT_FALSE(narrow.nameConverted);
+    EXPECT_EQ(GetZipEntry(handle, 2, &info), ZipBadName);
+    EXPECT_EQ(LastZipResult, ZipBadName);
+    EXPECT_EQ(info.index, 1);  // left as it was
     ASSERT_EQ(GetZipEntryNarrow(handle->state, 3, &narrow), ZipOk);
     EXPECT_EQ(std::string(narrow.name), std::string(259, 'M'));
+    EXPECT_EQ(GetZipEntry(handle, 3, &info), ZipBadName);
+    ASSERT_EQ(GetZipEntry(handle, 4, &info), ZipOk);
+    EXPECT_EQ(Narrow(info.name), std::string(258, 'N'));
 }
 
-TEST_F(ArchiveFixture, NamesAreDecodedWithTheAnsiCodePageWhateverTheFlags) {
+TEST_F(ArchiveFixture, UnflaggedNamesAreDecodedWithTheAnsiCodePage) {
     // Windows-1252, the code page of the POSIX build and of Wine under a default locale.
     TestArchive a;
-    TestEntry utf8Flagged = MakeEntry("caf\xC3\xA9", "x");
-    utf8Flagged.flags = 0x0800;
-    a.entries = {MakeEntry("\x80\x81\x8D\x8F\x90\x9D\x9F\xA0\xE9\xFF", "x"), utf8Flagged};
+    a.entries = {MakeEntry("\x80\x81\x8D\x8F\x90\x9D\x9F\xA0\xE9\xFF", "x"),
+                 MakeEntry("caf\xC3\xA9", "x")};
     ASSERT_NE(Open(BuildZip(a)), nullptr);
     ASSERT_EQ(GetZipEntry(handle, 0, &info), ZipOk);
     EXPECT_EQ(std::u16string(info.name),

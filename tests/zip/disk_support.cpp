@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "zip/zip_archive.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -30,6 +32,23 @@ std::string RandomBytes(size_t size, uint32_t seed) {
 }
 
 fs::path TestDataPath(const char* name) { return fs::path(TEST_DATA_DIR) / name; }
+
+std::vector<std::u16string> FixtureEntryNames(const char* name) {
+    const std::string bytes = ReadFileBytes(TestDataPath(name));
+    ZipArchive* archive = OpenZipFromMemory(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    if (archive == nullptr) return {};
+    ZipEntryInfo info{};
+    GetZipEntry(archive, -1, &info);
+    std::vector<std::u16string> names;
+    for (int32_t i = 0, count = info.index; i < count; ++i) {
+        const ZipResult result = GetZipEntry(archive, i, &info);
+        const std::string failure = "<result " + std::to_string(result) + ">";
+        names.push_back(result == ZipOk ? info.name
+                                        : std::u16string(failure.begin(), failure.end()));
+    }
+    CloseZipArchive(archive);
+    return names;
+}
 
 std::string ListTree(const fs::path& folder) {
     std::vector<std::string> names;

@@ -1,5 +1,5 @@
 // What the extraction tests need of the file system beyond the platform seam: file times read
-// back, folder listings, and a pipe that collects what is written into it.
+// back, folder listings, a pipe that collects what is written into it, and the committed fixtures.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,10 @@ std::string RandomBytes(size_t size, uint32_t seed);
 
 // A committed fixture under tests/data, reachable natively and under Wine.
 fs::path TestDataPath(const char* name);
+
+// The name that GetZipEntry gives for each entry of a committed fixture, in order, or
+// "<result N>" for an entry that fails; nothing when the fixture does not open.
+std::vector<std::u16string> FixtureEntryNames(const char* name);
 
 // File times read back from the file system as FILETIME ticks. POSIX has no creation time.
 struct StoredTimes {

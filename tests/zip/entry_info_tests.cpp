@@ -145,12 +145,12 @@ TEST(NameConversion, StaysTerminatedWhenItDoesNotFit) {
     std::string narrow(259, 'n');
     char16_t wide[kZipNameUnits];
     std::fill(std::begin(wide), std::end(wide), u'?');
-    NarrowToWide(narrow.c_str(), wide);
+    EXPECT_FALSE(NarrowToWide(narrow.c_str(), wide));
     EXPECT_EQ(wide[kZipNameUnits - 1], 0);
     for (size_t i = 0; i < kZipNameUnits && wide[i] != 0; ++i) EXPECT_EQ(wide[i], u'n');
 
     narrow.assign(258, 'n');
-    NarrowToWide(narrow.c_str(), wide);
+    EXPECT_TRUE(NarrowToWide(narrow.c_str(), wide));
     EXPECT_EQ(std::u16string(wide), std::u16string(258, u'n'));
 }
 

@@ -362,6 +362,23 @@ TEST_F(Extract, CreatesNothingForAnEntryWhoseLocalHeaderDisagrees) {
     EXPECT_EQ(ListTree(work()), "");
 }
 
+TEST_F(Extract, CreatesNothingForAnEntryWhoseNameCannotBeConverted) {
+    TestEntry file = MakeEntry("sub/\xC0\xAF.txt", "data");  // an overlong "/"
+    file.flags = 0x0800;
+    TestEntry folder = Folder("dir\xE4\xBD/");  // a truncated sequence
+    folder.flags = 0x0800;
+    TestEntry named = MakeEntry("caf\xC3\xA9/x.txt", "data");
+    named.flags = 0x0800;
+    Archive zip(ArchiveOf({file, folder, named}));
+    EXPECT_EQ(zip.Unzip("sub/plain.txt", 0), ZipBadName);
+    EXPECT_EQ(LastZipResult, ZipBadName);
+    EXPECT_EQ(zip.Unzip("ignored", 1), ZipBadName);
+    EXPECT_EQ(ListTree(scratch_.path()), "work\n");
+
+    EXPECT_EQ(zip.Unzip(u"caf\u00E9/x.txt", 2), ZipOk);
+    EXPECT_EQ(ReadFileBytes(fs::path(u"caf\u00E9") / "x.txt"), "data");
+}
+
 // Every entry of archives made by real archivers, unpacked the way the launcher does it, gives
 // the bytes that Python's zipfile extracts from them.
 TEST_F(Extract, MatchesWhatPythonExtractsFromRealArchives) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/zip/disk_support.h"
 #include "tests/zip/file_time.h"
 #include "zip/zip_archive.h"
 
@@ -96,6 +97,18 @@ TEST(RealArchives, PythonDosAttributesBehindAStub) {
 TEST(RealArchives, PythonStreamedWithDataDescriptors) {
     const int64_t t = kDosSampleUnix;
     ExpectListing("reader_python_streamed.zip", {{"stream.txt", 0x80, t, t, t, 49, 7000}});
+}
+
+TEST(RealArchives, NamesInUtf8AndInUnicodePathFields) {
+    using Names = std::vector<std::u16string>;
+    const std::u16string folder = u"\u6570\u636E/";
+    const std::u16string notes = folder + u"\u8BF4\u660E.txt";
+    EXPECT_EQ(FixtureEntryNames("reader_names_python.zip"),
+              (Names{folder, u"caf\u00E9.dll", notes}));
+    EXPECT_EQ(FixtureEntryNames("reader_names_infozip.zip"), (Names{u"caf\u00E9.dll", notes}));
+    // The renamed entry's field was made for its earlier name: the stored name counts.
+    EXPECT_EQ(FixtureEntryNames("reader_names_unicode_path.zip"),
+              (Names{u"caf\u00E9.dll", u"renamed.txt"}));
 }
 
 }  // namespace
