@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "tests/support/platform_faults.h"
 #include "tests/support/zip_builder.h"
 #include "tests/zip/disk_support.h"
 #include "zip/entry_stream.h"
@@ -62,15 +63,17 @@ std::string Added(const std::string& before, const std::string& after) {
 }
 
 bool IsReadOnly(const fs::path& path) {
-    return (PlatformGetFileAttributes(path.u16string().c_str()) & kAttributeReadOnly) != 0;
+    return (PlatformGetFileAttributes(kNoFolder, path.u16string().c_str()) & kAttributeReadOnly) !=
+           0;
 }
 
-// Records the size of every write; fails the write numbered `failAt` (1-based), if any.
+// Records the size of every write; fails the write numbered `failAt` (1-based), if any, without
+// writing (a full disk on demand).
 std::vector<uint32_t> writeSizes;
 size_t failAt = 0;
-bool RecordWrite(uint32_t size) {
+bool RecordWrite(PlatformHandle file, const void* data, uint32_t size) {
     writeSizes.push_back(size);
-    return writeSizes.size() != failAt;
+    return writeSizes.size() != failAt && kSystemCalls.writeFile(file, data, size);
 }
 
 class Extract : public ::testing::Test {
@@ -78,9 +81,9 @@ class Extract : public ::testing::Test {
     void SetUp() override {
         writeSizes.clear();
         failAt = 0;
-        PlatformSetWriteProbe(RecordWrite);
+        ActivePlatformCalls.writeFile = RecordWrite;
     }
-    void TearDown() override { PlatformSetWriteProbe(nullptr); }
+    SystemCallsAgain restore_;
     fs::path work() const { return scratch_.path() / "work"; }
     // Extraction runs in <scratch>/work, so that what lands beside it or above it shows.
     ScratchFolder scratch_;
@@ -117,7 +120,8 @@ TEST_F(Extract, WritesStoredAndDeflatedEntriesAtBlockBoundariesWithAttributesAnd
         // External attributes 0x20 give 0xA1: read-only, with the archive bit where it exists.
         EXPECT_TRUE(IsReadOnly(e.name));
 #ifdef _WIN32
-        EXPECT_EQ(PlatformGetFileAttributes(fs::path(e.name).u16string().c_str()), 0x21u);
+        EXPECT_EQ(PlatformGetFileAttributes(kNoFolder, fs::path(e.name).u16string().c_str()),
+                  0x21u);
 #endif
         if (e.data.size() == 40000) {
             EXPECT_EQ(writeSizes, (std::vector<uint32_t>{16384, 16384, 7232}));
@@ -153,7 +157,7 @@ TEST_F(Extract, ReplacesAWritableFileAndRefusesAReadOnlyOne) {
     }
 #endif
     { std::ofstream("locked") << "keep me"; }
-    ASSERT_TRUE(PlatformSetFileAttributes(u"locked", kAttributeReadOnly));
+    ASSERT_TRUE(PlatformSetFileAttributes(kNoFolder, u"locked", kAttributeReadOnly));
     if (!SystemRefusesWritingTo("locked")) GTEST_SKIP() << "read-only files are writable here";
     EXPECT_EQ(zip.Unzip("locked", 0), ZipCannotCreateFile);
     EXPECT_EQ(ReadFileBytes("locked"), "keep me");
