@@ -1,5 +1,5 @@
 // Failures on demand through the platform table: one entry replaced by a stand-in that lets
-// calls through to the system's own, but fails the Nth.
+// calls through to what was there before, but fails the Nth.
 #pragma once
 
 #include <type_traits>
@@ -20,9 +20,10 @@ template <auto Entry, typename Result, typename... Arguments>
 struct FaultyEntry<Entry, Result (*)(Arguments...)> {
     static inline int remaining = 0;
     static inline Result failure{};
+    static inline Result (*previous)(Arguments...) = nullptr;
     static Result Call(Arguments... arguments) {
         if (remaining > 0 && --remaining == 0) return failure;
-        return (kSystemCalls.*Entry)(arguments...);
+        return previous(arguments...);
     }
 };
 
@@ -37,6 +38,7 @@ FaultPoint MakeFaultPoint(const char* name) {
             [](int n) {
                 Stand::remaining = n;
                 Stand::failure = Failure;
+                Stand::previous = ActivePlatformCalls.*Entry;
                 ActivePlatformCalls.*Entry = Stand::Call;
             },
             [] { return Stand::remaining == 0; }};
