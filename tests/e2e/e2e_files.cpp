@@ -75,3 +75,28 @@ FILETIME UtcFileTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WO
     SystemTimeToFileTime(&time, &out);
     return out;
 }
+
+std::wstring UnixPath(const std::wstring& path) {
+    std::wstring converted = path.substr(path.size() >= 2 && path[1] == L':' ? 2 : 0);
+    for (wchar_t& c : converted) {
+        if (c == L'\\') c = L'/';
+    }
+    return converted;
+}
+
+bool RunUnixProgram(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+    std::wstring commandLine = L"\"" + program + L"\"";
+    for (const std::wstring& argument : arguments) commandLine += L" \"" + argument + L"\"";
+    const std::wstring application = L"Z:" + program;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(application.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        return false;
+    }
+    const bool ended = WaitForSingleObject(info.hProcess, 10000) == WAIT_OBJECT_0;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return ended;
+}

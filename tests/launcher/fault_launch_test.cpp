@@ -27,17 +27,16 @@ std::map<std::string, std::string> Files(const fs::path& folder) {
         if (it->is_symlink()) {
             files[name] = "-> link";
         } else if (it->is_regular_file()) {
-            files[name] =
-                ReadFileBytes(it->path()) + (IsReadOnly(it->path()) ? " (read-only)" : "");
+            files[name] = ReadFileBytes(it->path());
         }
     }
     return files;
 }
 
 const std::map<std::string, std::string> kPayloadFiles = {
-    {"zandro.exe", "the new program (read-only)"},
-    {"lib.dll", "the library (read-only)"},
-    {"data/readme.txt", "read me (read-only)"},
+    {"zandro.exe", "the new program"},
+    {"lib.dll", "the library"},
+    {"data/readme.txt", "read me"},
 };
 
 // What the stand-ins saw during one launch.
@@ -163,6 +162,7 @@ class FaultLaunch : public testing::Test {
             EXPECT_EQ(record.boxes[0], u"释放文件失败或文件被占用！");
         }
         EXPECT_EQ(Files(outside), outsideBefore);
+        EXPECT_TRUE(IsReadOnly(outside / "precious.dll"));
     }
 };
 
@@ -200,12 +200,15 @@ TEST_F(FaultLaunch, WithoutFaultsTheChildStartsOverExactlyThePayload) {
         Launch(nullptr, 0);
         ASSERT_EQ(record.started.size(), 1u);
         EXPECT_EQ(record.filesAtStart, kPayloadFiles);
+        for (const auto& file : kPayloadFiles) EXPECT_TRUE(IsReadOnly(folder / file.first));
         ExpectSound(outsideBefore);
     }
 }
 
 TEST_F(FaultLaunch, EachCallFailingOnceStartsNothingThisRunDidNotWrite) {
     for (const FaultPoint& point : kPoints) {
+        // Only links in the folder are removed as folders; Wine cannot make them here.
+        const bool onPath = links || std::string(point.name).rfind("removeDirectory", 0) != 0;
         bool everReached = false;
         for (bool withOldFolder : {true, false}) {
             for (int n = 1; n < 1000; ++n) {
@@ -221,6 +224,6 @@ TEST_F(FaultLaunch, EachCallFailingOnceStartsNothingThisRunDidNotWrite) {
                 everReached = true;
             }
         }
-        EXPECT_TRUE(everReached) << point.name << " is never called on this path";
+        EXPECT_EQ(everReached, onPath) << point.name << " is never called on this path";
     }
 }

@@ -279,6 +279,44 @@ TEST_F(Extract, MakesDirectoryEntriesUnderTheRootFolderOnly) {
     EXPECT_EQ(ListTree(scratch_.path()), "work\nwork/..c\nwork/a..b\nwork/docs\nwork/docs/img\n");
 }
 
+// Inside a held folder the folders are made there, not under the root folder, and no link on the
+// way is followed: a link at a folder step or at the file itself refuses the entry.
+TEST_F(Extract, InsideAHeldFolderNoLinkIsFollowed) {
+    fs::create_directories("held");
+    const fs::path outside = scratch_.path() / "outside";
+    fs::create_directories(outside);
+    WriteFileBytes(outside / "target.txt", "keep");
+    const PlatformHandle held = PlatformHoldFolder(kNoFolder, u"held");
+    ASSERT_NE(held, kInvalidPlatformHandle);
+    const std::u16string root = (work() / "held").u16string() + u'\\';
+    Archive zip(ArchiveOf({MakeEntry("f", "data"), Folder("docs/img/")}));
+    const auto unzip = [&](const char16_t* path, int32_t index) {
+        return UnzipEntryIntoFolder(zip.get(), held, root.c_str(), path, index);
+    };
+
+    EXPECT_EQ(unzip(u"a/b\\file.txt", 0), ZipOk);
+    EXPECT_EQ(ReadFileBytes("held/a/b/file.txt"), "data");
+    EXPECT_EQ(unzip(u"ignored", 1), ZipOk);
+    EXPECT_TRUE(fs::is_directory("held/docs/img"));
+    EXPECT_EQ(ListTree(work()),
+              "held\nheld/a\nheld/a/b\nheld/a/b/file.txt\nheld/docs\nheld/docs/img\n");
+
+    std::error_code error;
+    fs::create_directory_symlink(outside, "held/step", error);
+    fs::create_symlink(outside / "target.txt", "held/leaf.txt", error);
+    if (!error && fs::is_symlink(fs::symlink_status("held/leaf.txt"))) {
+        EXPECT_EQ(unzip(u"step/x.txt", 0), ZipCannotCreateFile);
+        EXPECT_EQ(unzip(u"step/deeper/x.txt", 0), ZipCannotCreateFile);
+        EXPECT_EQ(unzip(u"leaf.txt", 0), ZipCannotCreateFile);
+        EXPECT_EQ(ListTree(outside), "target.txt\n");
+        EXPECT_EQ(ReadFileBytes(outside / "target.txt"), "keep");
+    }
+    // A path below the folder that does not fit a path buffer with it is refused whole.
+    const std::u16string tooLong(kPathUnits - root.size(), u'n');
+    EXPECT_EQ(unzip(tooLong.c_str(), 0), ZipCannotCreateFile);
+    PlatformReleaseFolder(held);
+}
+
 TEST_F(Extract, RefusesPathsThatDoNotFitTheWorkingBuffers) {
     std::u16string root;
     {
