@@ -475,6 +475,9 @@ bool SystemRemoveDirectory(PlatformHandle folder, const char16_t* path) {
     return unlinkat(at.dir(), at.leaf(), S_ISLNK(info.st_mode) ? 0 : AT_REMOVEDIR) == 0;
 }
 
+// Unit by unit, as the file system compares names.
+int SystemCompareFileNames(const char16_t* a, const char16_t* b) { return SystemCompareText(a, b); }
+
 void SystemLimitLibrarySearch() {}
 
 uint32_t SystemGetEnvironmentVariable(const char16_t* name, char16_t* buffer,
@@ -529,36 +532,7 @@ bool SystemCreateProcess(const char16_t* application, char16_t* commandLine,
 void SystemCloseProcessHandle(PlatformHandle) {}
 
 constexpr PlatformCalls kSystemTable = {
-    SystemCreateFile,
-    SystemWriteFile,
-    SystemIsDiskFile,
-    SystemSetFileTimes,
-    SystemCloseFile,
-    SystemCreateDirectory,
-    SystemDeleteFile,
-    SystemGetFileAttributes,
-    SystemSetFileAttributes,
-    SystemFindWindow,
-    SystemSetForegroundWindow,
-    SystemMessageBox,
-    SystemFormatInteger,
-    SystemGetTempPath,
-    SystemFindResource,
-    SystemCreateProtectedFolder,
-    SystemHoldFolder,
-    SystemProtectFolder,
-    SystemReleaseFolder,
-    SystemOpenSearch,
-    SystemNextEntry,
-    SystemCloseSearch,
-    SystemCompareText,
-    SystemCompareText,  // file names: unit by unit, as the file system compares them
-    SystemRemoveDirectory,
-    SystemLimitLibrarySearch,
-    SystemGetEnvironmentVariable,
-    SystemSetEnvironmentVariable,
-    SystemCreateProcess,
-    SystemCloseProcessHandle,
+#include "platform/system_calls.inc"
 };
 
 }  // namespace

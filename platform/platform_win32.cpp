@@ -314,36 +314,7 @@ bool SystemCreateProcess(const char16_t* application, char16_t* commandLine,
 void SystemCloseProcessHandle(PlatformHandle handle) { CloseHandle(ToHandle(handle)); }
 
 constexpr PlatformCalls kSystemTable = {
-    SystemCreateFile,
-    SystemWriteFile,
-    SystemIsDiskFile,
-    SystemSetFileTimes,
-    SystemCloseFile,
-    SystemCreateDirectory,
-    SystemDeleteFile,
-    SystemGetFileAttributes,
-    SystemSetFileAttributes,
-    SystemFindWindow,
-    SystemSetForegroundWindow,
-    SystemMessageBox,
-    SystemFormatInteger,
-    SystemGetTempPath,
-    SystemFindResource,
-    SystemCreateProtectedFolder,
-    SystemHoldFolder,
-    SystemProtectFolder,
-    SystemReleaseFolder,
-    SystemOpenSearch,
-    SystemNextEntry,
-    SystemCloseSearch,
-    SystemCompareText,
-    SystemCompareFileNames,
-    SystemRemoveDirectory,
-    SystemLimitLibrarySearch,
-    SystemGetEnvironmentVariable,
-    SystemSetEnvironmentVariable,
-    SystemCreateProcess,
-    SystemCloseProcessHandle,
+#include "platform/system_calls.inc"
 };
 
 }  // namespace

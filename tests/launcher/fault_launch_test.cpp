@@ -76,11 +76,6 @@ bool Start(const char16_t* application, char16_t*, PlatformHandle* process,
 
 void CloseNothing(PlatformHandle) {}
 
-TestEntry Entry(const std::string& name, const std::string& data) {
-    TestEntry entry = MakeEntry(name, data, 8);
-    return entry;
-}
-
 class FaultLaunch : public testing::Test {
   protected:
     ScratchFolder scratch;
@@ -92,8 +87,9 @@ class FaultLaunch : public testing::Test {
 
     void SetUp() override {
         TestArchive archive;
-        archive.entries = {Entry("zandro.exe", "the new program"), Entry("lib.dll", "the library"),
-                           Entry("data/readme.txt", "read me"), Entry("docs/", "")};
+        archive.entries = {MakeEntry("zandro.exe", "the new program", 8),
+                           MakeEntry("lib.dll", "the library", 8),
+                           MakeEntry("data/readme.txt", "read me", 8), MakeEntry("docs/", "")};
         archive.entries.back().externalAttributes = 0x10;
         record.payload = BuildZip(archive);
         record.temp = temp.u16string() + u'\\';
