@@ -84,7 +84,7 @@ std::wstring UnixPath(const std::wstring& path) {
     return converted;
 }
 
-bool RunUnixProgram(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+bool StartUnixProgram(const std::wstring& program, const std::vector<std::wstring>& arguments) {
     std::wstring commandLine = L"\"" + program + L"\"";
     for (const std::wstring& argument : arguments) commandLine += L" \"" + argument + L"\"";
     const std::wstring application = L"Z:" + program;
@@ -95,8 +95,19 @@ bool RunUnixProgram(const std::wstring& program, const std::vector<std::wstring>
                         nullptr, &startup, &info)) {
         return false;
     }
-    const bool ended = WaitForSingleObject(info.hProcess, 10000) == WAIT_OBJECT_0;
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return ended;
+    // Wine gives no handle to wait on for a Unix process.
+    if (info.hThread != nullptr) CloseHandle(info.hThread);
+    if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+    return true;
+}
+
+bool WaitForReparsePoint(const std::wstring& path, bool present) {
+    for (int i = 0; i < 100; ++i) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        const bool is = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (is == present) return true;
+        Sleep(50);
+    }
+    return false;
 }

@@ -28,7 +28,11 @@ FILETIME UtcFileTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WO
 // The Unix path of a path on drive Z:, which Wine maps to the Unix root.
 std::wstring UnixPath(const std::wstring& path);
 
-// Runs a Unix program (Wine starts those too) with the arguments, each passed whole, and waits
-// for it: true when it ended (Wine does not pass its exit code on; check what it made). Links
-// made so show to Win32 code as folders with the reparse-point bit.
-bool RunUnixProgram(const std::wstring& program, const std::vector<std::wstring>& arguments);
+// Starts a Unix program (Wine starts those too) with the arguments, each passed whole. Wine runs
+// it on its own, with nothing to wait for: check what it made. Links made so show to Win32 code
+// as folders with the reparse-point bit.
+bool StartUnixProgram(const std::wstring& program, const std::vector<std::wstring>& arguments);
+
+// Waits up to five seconds until a reparse point is at `path` (or, with `present` false, none
+// is); false when that did not happen.
+bool WaitForReparsePoint(const std::wstring& path, bool present);

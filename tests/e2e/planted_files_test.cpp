@@ -11,7 +11,8 @@ class PlantedFiles : public LauncherRun {
         // A Unix link is removed the Unix way: RemoveDirectoryW would try what it leads to.
         const DWORD attributes = GetFileAttributesW(folder_.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            RunUnixProgram(L"/bin/rm", {UnixPath(folder_)});
+            StartUnixProgram(L"/bin/rm", {UnixPath(folder_)});
+            EXPECT_TRUE(WaitForReparsePoint(folder_, false)) << "the link stays";
         }
         LauncherRun::TearDown();
     }
@@ -75,9 +76,8 @@ TEST_F(PlantedFiles, LinkThatCannotBeRemovedStartsNothing) {
     MakeFolders(outside);
     MakeFile(outside + L"\\precious.txt", "keep");
     MakeFolders(tempPath_.substr(0, tempPath_.size() - 1));
-    ASSERT_TRUE(RunUnixProgram(L"/bin/ln", {L"-s", UnixPath(outside), UnixPath(folder_)}));
-    ASSERT_EQ(GetFileAttributesW(folder_.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT,
-              static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
+    ASSERT_TRUE(StartUnixProgram(L"/bin/ln", {L"-s", UnixPath(outside), UnixPath(folder_)}));
+    ASSERT_TRUE(WaitForReparsePoint(folder_, true));
 
     ExpectNothingStarted(kAppLauncher);
     std::map<std::wstring, TreeEntry> tree = ListTree(outside);
