@@ -69,6 +69,19 @@ TEST_F(PlantedFiles, FileOnlyMarkedForDeletionStopsTheStart) {
     ExpectNothingStarted(kAppLauncher);
 }
 
+// Another process holds the folder open for deletion (it could rename it away at any moment):
+// the launcher cannot take hold of it, and nothing is unpacked or started.
+TEST_F(PlantedFiles, FolderHeldForDeletionStartsNothing) {
+    MakeFolders(folder_);
+    HANDLE held =
+        CreateFileW(folder_.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    held_.push_back(held);
+    ExpectNothingStarted(kAppLauncher);
+    EXPECT_TRUE(ListTree(folder_).empty());
+}
+
 // A link in the folder's place that cannot be removed: under Wine, a Unix link to a folder that
 // is not empty (removing the link tries the folder it leads to).
 TEST_F(PlantedFiles, LinkThatCannotBeRemovedStartsNothing) {

@@ -129,7 +129,9 @@ TEST_F(UnpackArchiveTest, SkipsEscapingNamesAndGoesOnWithTheNext) {
                        File("..\\escape3.txt", "x"), Folder("../escape-folder/"),
                        File("/abs.txt", "x"),        File("\\abs2.txt", "x"),
                        File("C:evil.txt", "x"),      File("a:b.txt", "x"),
-                       File(".../escape4.txt", "x"), File("ok.txt", "ok")};
+                       File(".../escape4.txt", "x"), File("CON", "x"),
+                       File("sub/nul.txt", "x"),     Folder("com1/"),
+                       File("ok.txt", "ok")};
     ASSERT_TRUE(Unpack(archive));
 
     EXPECT_EQ(Listing(folder), (std::set<std::string>{"ok.txt"}));
