@@ -155,7 +155,7 @@ bool SystemFindResource(uint16_t id, const char16_t* type, const void** data, ui
 
 // The folder's protection: owner BUILTIN\Administrators; a protected DACL (nothing inherited from
 // the temporary directory) with full control for Administrators and SYSTEM and read and execute
-// for the user, each inherited by files and folders created inside. Released with LocalFree.
+// for the user, each inherited by files and folders created inside.
 PSECURITY_DESCRIPTOR NewFolderSecurity() {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
@@ -178,13 +178,17 @@ PSECURITY_DESCRIPTOR NewFolderSecurity() {
     return security;
 }
 
+// Made once and kept for the run (the process's user does not change); none when it could not
+// be made, and then nothing can be protected.
+PSECURITY_DESCRIPTOR FolderSecurity() {
+    static const PSECURITY_DESCRIPTOR security = NewFolderSecurity();
+    return security;
+}
+
 bool SystemCreateProtectedFolder(const char16_t* path) {
-    PSECURITY_DESCRIPTOR security = NewFolderSecurity();
-    if (security == nullptr) return false;
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), security, FALSE};
-    const bool made = CreateDirectoryW(Wide(path), &attributes) != FALSE;
-    LocalFree(security);
-    return made;
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), FolderSecurity(), FALSE};
+    return attributes.lpSecurityDescriptor != nullptr &&
+           CreateDirectoryW(Wide(path), &attributes) != FALSE;
 }
 
 PlatformHandle SystemHoldFolder(PlatformHandle folder, const char16_t* path) {
@@ -211,17 +215,14 @@ PlatformHandle SystemHoldFolder(PlatformHandle folder, const char16_t* path) {
 }
 
 bool SystemProtectFolder(PlatformHandle folder) {
-    PSECURITY_DESCRIPTOR security = NewFolderSecurity();
-    if (security == nullptr) return false;
+    const PSECURITY_DESCRIPTOR security = FolderSecurity();
     // Set on the held handle itself, and without the walk through the folders below that
     // SetSecurityInfo would make: that walk could follow a link out of the folder.
-    const bool set =
-        SetKernelObjectSecurity(ToHeld(folder)->handle,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                    PROTECTED_DACL_SECURITY_INFORMATION,
-                                security) != FALSE;
-    LocalFree(security);
-    return set;
+    return security != nullptr &&
+           SetKernelObjectSecurity(ToHeld(folder)->handle,
+                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                       PROTECTED_DACL_SECURITY_INFORMATION,
+                                   security) != FALSE;
 }
 
 void SystemReleaseFolder(PlatformHandle folder) {
