@@ -194,7 +194,6 @@ class Location {
         if (owned_) close(dir_);
         owned_ = false;
         dir_ = kFailed;
-        errno = errno == 0 ? ENOENT : errno;
         return false;
     }
 
