@@ -142,9 +142,13 @@ ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t in
 
 ZipResult UnzipEntryIntoFolder(ZipArchive* archive, PlatformHandle folder,
                                const char16_t* folderRoot, const char16_t* path, int32_t index) {
-    LastZipResult = folderRoot == nullptr
-                        ? ZipBadArgument
-                        : Extract(archive, Target{folder, folderRoot, path}, index);
+    if (folderRoot == nullptr || path == nullptr) {
+        LastZipResult = ZipBadArgument;
+    } else if (!IsSafeEntryName(path)) {
+        LastZipResult = ZipCannotCreateFile;  // it would not stay inside the folder
+    } else {
+        LastZipResult = Extract(archive, Target{folder, folderRoot, path}, index);
+    }
     return LastZipResult;
 }
 

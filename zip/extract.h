@@ -10,6 +10,7 @@ ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t in
 
 // The same inside a held folder (PlatformHoldFolder): `path` is relative to it and no link on the
 // way is followed; the folders on the way, and those of a directory entry, are made inside it.
+// A path that could leave the folder (IsSafeEntryName) gives ZipCannotCreateFile.
 // `folderRoot` is the held folder's path followed by a separator: every path formed below the
 // folder must fit a path buffer together with it.
 ZipResult UnzipEntryIntoFolder(ZipArchive* archive, PlatformHandle folder,

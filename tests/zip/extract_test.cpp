@@ -311,6 +311,11 @@ TEST_F(Extract, InsideAHeldFolderNoLinkIsFollowed) {
         EXPECT_EQ(ListTree(outside), "target.txt\n");
         EXPECT_EQ(ReadFileBytes(outside / "target.txt"), "keep");
     }
+    for (const char16_t* escaping :
+         {u"../up.txt", u"a/../../up.txt", u"/abs.txt", u"C:x.txt", u"nul"}) {
+        EXPECT_EQ(unzip(escaping, 0), ZipCannotCreateFile);
+    }
+    EXPECT_EQ(ListTree(scratch_.path()).find("up.txt"), std::string::npos);
     // A path below the folder that does not fit a path buffer with it is refused whole.
     const std::u16string tooLong(kPathUnits - root.size(), u'n');
     EXPECT_EQ(unzip(tooLong.c_str(), 0), ZipCannotCreateFile);
