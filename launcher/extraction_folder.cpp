@@ -1,52 +1,90 @@
-// The folder operations of the unpacking driver: joining a folder and a name, and emptying a
-// folder tree of its files.
-#include <algorithm>
-#include <initializer_list>
-#include <iterator>
+// The folder operations of the unpacking driver: joining a folder and a name, emptying a held
+// folder tree of its files, and checking that it holds only what this run wrote.
 #include <string>
 
 #include "launcher/launcher.h"
 #include "platform/platform.h"
-#include "zip/path_rules.h"
 
 namespace {
 
-// Writes the parts one after another into the zero-filled buffer. False when they need more than
-// its 259 characters: a cut path would name some other file or folder, so it must not be used.
-bool FormatPath(char16_t (&buffer)[kPathUnits], std::initializer_list<const char16_t*> parts) {
-    std::fill(std::begin(buffer), std::end(buffer), u'\0');
-    size_t used = 0;
-    for (const char16_t* part : parts) {
-        for (; *part != 0; ++part) {
-            if (used == kPathUnits - 1) return false;
-            buffer[used++] = *part;
-        }
+bool IsDotEntry(const char16_t* name) {
+    return PlatformCompareText(name, u".") == 0 || PlatformCompareText(name, u"..") == 0;
+}
+
+// Calls `visit` for every entry of the held folder but "." and "..". True when the folder could
+// be listed to its end and every visit returned true.
+template <typename Visit>
+bool ForEachEntry(PlatformHandle folder, Visit visit) {
+    const PlatformHandle search = PlatformOpenSearch(folder);
+    if (search == kInvalidPlatformHandle) return false;
+    bool all = true;
+    PlatformFoundEntry found;
+    int next;
+    while ((next = PlatformNextEntry(search, &found)) > 0) {
+        if (!IsDotEntry(found.name)) all = visit(found) && all;
     }
-    return true;
+    PlatformCloseSearch(search);
+    return next == 0 && all;
+}
+
+// Calls `inside` with the sub-folder `name` of a held folder, held itself for the time: what the
+// enumeration found, not whatever a path might lead to later. False when it cannot be held.
+template <typename Inside>
+bool InSubFolder(PlatformHandle folder, const char16_t* name, Inside inside) {
+    const PlatformHandle sub = PlatformHoldFolder(folder, name);
+    if (sub == kInvalidPlatformHandle) return false;
+    const bool done = inside(sub);
+    PlatformReleaseFolder(sub);
+    return done;
 }
 
 // Removes one entry found in a folder being cleared. A link is removed itself: its target may lie
 // anywhere, and the launcher may run with more rights than whoever placed the link.
-void ClearEntry(const char16_t* path, uint32_t foundAttributes) {
-    if ((foundAttributes & kAttributeReparsePoint) != 0) {
-        RemoveLink(path, foundAttributes);
-    } else if ((foundAttributes & kAttributeDirectory) != 0) {
-        ClearFolder(path);  // the sub-folder itself stays
-    } else {
-        // A read-only file cannot be deleted; files held open elsewhere simply stay.
-        const uint32_t attributes = PlatformGetFileAttributes(path);
-        if (attributes != kInvalidAttributes) {
-            PlatformSetFileAttributes(path, attributes & ~kAttributeReadOnly);
-        }
-        PlatformDeleteFile(path);
+bool ClearEntry(PlatformHandle folder, const PlatformFoundEntry& found) {
+    if ((found.attributes & kAttributeReparsePoint) != 0) {
+        return RemoveLink(folder, found.name, found.attributes);
     }
+    if ((found.attributes & kAttributeDirectory) != 0) {
+        // The sub-folder itself stays, made the launcher's own like the folder above it.
+        return InSubFolder(folder, found.name, [](PlatformHandle sub) {
+            const bool protectedNow = PlatformProtectFolder(sub);
+            return ClearHeldFolder(sub) && protectedNow;
+        });
+    }
+    // A read-only file cannot be deleted; files held open elsewhere simply stay.
+    const uint32_t attributes = PlatformGetFileAttributes(folder, found.name);
+    if (attributes != kInvalidAttributes) {
+        PlatformSetFileAttributes(folder, found.name, attributes & ~kAttributeReadOnly);
+    }
+    return PlatformDeleteFile(folder, found.name);
+}
+
+// Each file below the held folder must be one of `unmatched`, which loses it; `prefix` is the
+// folder's path relative to the extraction folder.
+bool OnlyWrittenBelow(PlatformHandle folder, const std::u16string& prefix,
+                      WrittenFiles* unmatched) {
+    return ForEachEntry(folder, [&](const PlatformFoundEntry& found) {
+        if ((found.attributes & kAttributeReparsePoint) != 0) return false;
+        const std::u16string path = prefix.empty() ? found.name : prefix + u'\\' + found.name;
+        if ((found.attributes & kAttributeDirectory) != 0) {
+            return InSubFolder(folder, found.name, [&](PlatformHandle sub) {
+                return OnlyWrittenBelow(sub, path, unmatched);
+            });
+        }
+        // A file that another process keeps from being deleted (delete-pending ones included)
+        // blocks the entry of its name, so it is never among the written ones.
+        const auto match = unmatched->find(path);
+        if (match == unmatched->end()) return false;
+        unmatched->erase(match);
+        return true;
+    });
 }
 
 }  // namespace
 
-bool RemoveLink(const char16_t* path, uint32_t attributes) {
-    if ((attributes & kAttributeDirectory) != 0) return PlatformRemoveDirectory(path);
-    return PlatformDeleteFile(path);
+bool RemoveLink(PlatformHandle folder, const char16_t* path, uint32_t attributes) {
+    if ((attributes & kAttributeDirectory) != 0) return PlatformRemoveDirectory(folder, path);
+    return PlatformDeleteFile(folder, path);
 }
 
 std::u16string JoinPath(const std::u16string& directory, const std::u16string& name) {
@@ -54,22 +92,16 @@ std::u16string JoinPath(const std::u16string& directory, const std::u16string& n
     return directory + u'\\' + name;
 }
 
+bool ClearHeldFolder(PlatformHandle folder) {
+    return ForEachEntry(
+        folder, [folder](const PlatformFoundEntry& found) { return ClearEntry(folder, found); });
+}
+
 void ClearFolder(const char16_t* folder) {
     if (std::char_traits<char16_t>::length(folder) < 4) return;  // a drive root such as D:\ has 3
-    char16_t pattern[kPathUnits];
-    if (!FormatPath(pattern, {folder, u"\\*"})) return;
-    PlatformFoundEntry found;
-    PlatformHandle search = PlatformFindFirstFile(pattern, &found);
-    if (search == kInvalidPlatformHandle) return;
-    do {
-        if (PlatformCompareText(found.name, u".") == 0 ||
-            PlatformCompareText(found.name, u"..") == 0) {
-            continue;
-        }
-        char16_t entryPath[kPathUnits];
-        if (FormatPath(entryPath, {folder, u"\\", found.name})) {
-            ClearEntry(entryPath, found.attributes);
-        }
-    } while (PlatformFindNextFile(search, &found));
-    PlatformFindClose(search);
+    InSubFolder(kNoFolder, folder, ClearHeldFolder);
+}
+
+bool HoldsOnlyWrittenFiles(PlatformHandle folder, WrittenFiles written) {
+    return OnlyWrittenBelow(folder, u"", &written);
 }

@@ -20,15 +20,17 @@ int RunLauncher() {
         PlatformMessageBox(kAlreadyOpen, kWindowTitle, kMessageBoxWarning);
         return 0;
     }
-    ExtractPayload();
-    PrependToPath(ExtractionFolderText);
-    const std::u16string childPath = ExtractionFolderText + kChildName;
-    // Without a folder text the child path would name a program at the root of the current
-    // drive, which this launcher never unpacked.
-    if (!ExtractionFolderText.empty() && PlatformPathExists(childPath.c_str())) {
+    const ExtractedPayload payload = ExtractPayload();
+    PrependToPath(payload.folderText);
+    const std::u16string childPath = payload.folderText + kChildName;
+    // Started with administrator rights, the child may run only what this run wrote into a folder
+    // that nobody else could change meanwhile: not an old copy, not a file planted beside it.
+    if (payload.folder != kNoFolder && payload.mainProgramWritten && !payload.leftBehind) {
         StartMainProgram(childPath);
     } else {
         PlatformMessageBox(kChildMissing, kWindowTitle, kMessageBoxError);
     }
+    // Held until the child has started.
+    if (payload.folder != kNoFolder) PlatformReleaseFolder(payload.folder);
     return 0;
 }

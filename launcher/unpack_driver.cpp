@@ -1,5 +1,5 @@
-// The unpacking driver: forms the extraction folder under the temporary directory, readies it and
-// unpacks the payload archive from the program's resources into it.
+// The unpacking driver: forms the extraction folder under the temporary directory, takes hold of
+// it, readies it and unpacks the payload archive from the program's resources into it.
 #include <string>
 
 #include "launcher/launcher.h"
@@ -7,27 +7,26 @@
 #include "zip/extract.h"
 #include "zip/zip_archive.h"
 
-std::u16string ExtractionFolderText;
-
 namespace {
 
 constexpr uint32_t kTempPathUnits = 2046;
 constexpr uint16_t kPayloadId = 117;
 constexpr char16_t kPayloadType[] = u"zip";
 constexpr char16_t kFolderName[] = u"VORNIX";
+constexpr char16_t kMainProgram[] = u"zandro.exe";
 
 // Whether the entry's path below `folder` runs into a link, at a folder step or at the file itself.
-// Readying the folder removes the links it finds, but one that could not be removed, or that was
-// placed since, would carry the entry to wherever it points.
-bool ReachesLink(const std::u16string& folder, const std::u16string& name) {
-    std::u16string path = folder;
+// Readying the folder removes the links it finds, but one that could not be removed would carry
+// the entry to wherever it points.
+bool ReachesLink(PlatformHandle folder, const std::u16string& name) {
+    std::u16string path;
     for (size_t start = 0; start <= name.size();) {
         size_t end = name.find_first_of(u"/\\", start);
         if (end == std::u16string::npos) end = name.size();
         if (end > start) {
-            path += u'\\';
+            if (!path.empty()) path += u'\\';
             path.append(name, start, end - start);
-            const uint32_t attributes = PlatformGetFileAttributes(path.c_str());
+            const uint32_t attributes = PlatformGetFileAttributes(folder, path.c_str());
             if (attributes == kInvalidAttributes) return false;  // nothing below it exists yet
             if ((attributes & kAttributeReparsePoint) != 0) return true;
         }
@@ -38,25 +37,45 @@ bool ReachesLink(const std::u16string& folder, const std::u16string& name) {
 
 }  // namespace
 
-bool PrepareExtractionFolder(const std::u16string& folder) {
-    const char16_t* path = folder.c_str();
-    const uint32_t attributes = PlatformGetFileAttributes(path);
-    if (attributes != kInvalidAttributes && (attributes & kAttributeReparsePoint) != 0) {
-        if (!RemoveLink(path, attributes)) return false;
-        PlatformCreateDirectory(path);
-    } else if (PlatformPathExists(path)) {
-        ClearFolder(path);
-    } else {
-        PlatformCreateDirectory(path);  // one level: the temporary directory is taken to exist
+std::u16string WrittenName(const std::u16string& entryName) {
+    std::u16string path;
+    for (size_t start = 0; start <= entryName.size();) {
+        size_t end = entryName.find_first_of(u"/\\", start);
+        if (end == std::u16string::npos) end = entryName.size();
+        const std::u16string step = entryName.substr(start, end - start);
+        if (!step.empty() && step != u".") path += (path.empty() ? u"" : u"\\") + step;
+        start = end + 1;
     }
-    return true;
+    return path;
 }
 
-bool UnpackArchive(const std::u16string& folder, const void* data, uint32_t size) {
+PlatformHandle PrepareExtractionFolder(const std::u16string& folder, bool* leftBehind) {
+    const char16_t* path = folder.c_str();
+    const uint32_t attributes = PlatformGetFileAttributes(kNoFolder, path);
+    const bool isLink = attributes != kInvalidAttributes && (attributes & kAttributeReparsePoint);
+    if (isLink && !RemoveLink(kNoFolder, path, attributes)) return kNoFolder;
+    // One level: the temporary directory is taken to exist. Protected from the start, so that
+    // nobody else can change the new folder before it is held.
+    if (isLink || attributes == kInvalidAttributes) PlatformCreateProtectedFolder(path);
+
+    // Held first, so that it cannot be swapped for another between the checks and the use;
+    // protected again whoever made it.
+    const PlatformHandle held = PlatformHoldFolder(kNoFolder, path);
+    if (held == kInvalidPlatformHandle) return kNoFolder;
+    if (!PlatformProtectFolder(held)) {
+        PlatformReleaseFolder(held);
+        return kNoFolder;
+    }
+    *leftBehind = !ClearHeldFolder(held);
+    return held;
+}
+
+bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, const void* data,
+                   uint32_t size, WrittenFiles* written) {
     ZipArchive* archive = OpenZipFromMemory(data, size);
     if (archive == nullptr) return false;
     // Folders are made below the extraction folder itself, never below the current directory.
-    const std::u16string root = folder + u'\\';
+    const std::u16string root = folderText + u'\\';
     ZipEntryInfo entry;
     for (int32_t index = 0;; ++index) {
         const ZipResult found = GetZipEntry(archive, index, &entry);
@@ -66,32 +85,43 @@ bool UnpackArchive(const std::u16string& folder, const void* data, uint32_t size
         if (!IsSafeEntryName(entry.name)) continue;
         const std::u16string name = entry.name;
         if (ReachesLink(folder, name)) continue;
-        const size_t lastSeparator = name.find_last_of(u"/\\");
         if ((entry.attributes & kAttributeDirectory) != 0 ||
-            (!name.empty() && lastSeparator == name.size() - 1)) {
-            EnsureFolderPath(root.c_str(), name.c_str());
+            (!name.empty() && name.find_last_of(u"/\\") == name.size() - 1)) {
+            EnsureFolderPath(folder, root.c_str(), name.c_str());
             continue;
         }
-        if (lastSeparator != std::u16string::npos) {
-            EnsureFolderPath(root.c_str(), name.substr(0, lastSeparator).c_str());
-        }
-        UnzipEntryToFile(archive, JoinPath(folder, name).c_str(), index);
+        const ZipResult result =
+            UnzipEntryIntoFolder(archive, folder, root.c_str(), name.c_str(), index);
+        if (result == ZipOk) written->insert(WrittenName(name));
+        // A later entry of the same name that fails midway leaves no whole file of that name;
+        // one whose file could not even be created leaves the earlier copy as it was.
+        if (result == ZipExtractFailed) written->erase(WrittenName(name));
     }
     CloseZipArchive(archive);
     return true;
 }
 
-bool ExtractPayload() {
+ExtractedPayload ExtractPayload() {
+    ExtractedPayload result{u"", kNoFolder, false, false};
     char16_t tempPath[kTempPathUnits] = {};
     const uint32_t length = PlatformGetTempPath(kTempPathUnits - 1, tempPath);
-    if (length == 0 || length >= kTempPathUnits) return false;
+    if (length == 0 || length >= kTempPathUnits) return result;
     // The temporary directory ends with a separator and JoinPath adds one more: the folder text
     // holds two in a row before the folder name, and every path formed from it keeps them.
-    ExtractionFolderText = JoinPath(tempPath, kFolderName);
+    result.folderText = JoinPath(tempPath, kFolderName);
 
     const void* payload = nullptr;
     uint32_t payloadSize = 0;
-    if (!PlatformFindResource(kPayloadId, kPayloadType, &payload, &payloadSize)) return false;
-    if (!PrepareExtractionFolder(ExtractionFolderText)) return false;
-    return UnpackArchive(ExtractionFolderText, payload, payloadSize);
+    if (!PlatformFindResource(kPayloadId, kPayloadType, &payload, &payloadSize)) return result;
+    result.folder = PrepareExtractionFolder(result.folderText, &result.leftBehind);
+    if (result.folder == kNoFolder) return result;
+    WrittenFiles written;
+    if (!UnpackArchive(result.folder, result.folderText, payload, payloadSize, &written)) {
+        return result;
+    }
+    result.mainProgramWritten = written.count(kMainProgram) != 0;
+    // Files that other processes kept from deletion or put in meanwhile, through handles opened
+    // before the folder was protected, show here.
+    if (!result.leftBehind) result.leftBehind = !HoldsOnlyWrittenFiles(result.folder, written);
+    return result;
 }

@@ -57,11 +57,16 @@ bool PlatformSystemTimeToFileTime(const CalendarTime* time, FileTime* out);
 
 // ---- Extraction to disk --------------------------------------------------------------------
 
+// A folder that this process holds open (PlatformHoldFolder), or kNoFolder. The calls below that
+// take one resolve `path` relative to it without following any link, on POSIX step by step; with
+// kNoFolder `path` is resolved as the system resolves it (relative to the current directory).
+constexpr PlatformHandle kNoFolder = kInvalidPlatformHandle;
+
 // CreateFileW(path, GENERIC_WRITE, share mode 0, no security, CREATE_ALWAYS, attributes, none).
 // POSIX: read-only means no write permission bits; hidden, system and archive are dropped; an
 // existing file without write permission is refused, as Windows refuses a read-only one.
 // Returns kInvalidPlatformHandle on failure.
-PlatformHandle PlatformCreateFile(const char16_t* path, uint32_t attributes);
+PlatformHandle PlatformCreateFile(PlatformHandle folder, const char16_t* path, uint32_t attributes);
 
 // WriteFile of `size` bytes; true on success.
 bool PlatformWriteFile(PlatformHandle file, const void* data, uint32_t size);
@@ -76,22 +81,18 @@ bool PlatformSetFileTimes(PlatformHandle file, const FileTime* creation, const F
 // CloseHandle.
 void PlatformCloseFile(PlatformHandle file);
 
-// CreateDirectoryW(path, default security): creates the last folder of the path.
-bool PlatformCreateDirectory(const char16_t* path);
+// CreateDirectoryW(path, default security): creates the last folder of the path. Inside a held
+// folder it inherits that folder's protection.
+bool PlatformCreateDirectory(PlatformHandle folder, const char16_t* path);
 
-// DeleteFileW.
-bool PlatformDeleteFile(const char16_t* path);
+// DeleteFileW: removes a file, or a link to a file without touching its target; never a folder.
+bool PlatformDeleteFile(PlatformHandle folder, const char16_t* path);
 
 // GetFileAttributesW / SetFileAttributesW. kInvalidAttributes when the path cannot be read.
 // POSIX reports the directory bit, the read-only bit (no write permission bits), the reparse-point
 // bit for a symbolic link (with the directory bit when it leads to a folder) and otherwise 0x80.
-uint32_t PlatformGetFileAttributes(const char16_t* path);
-bool PlatformSetFileAttributes(const char16_t* path, uint32_t attributes);
-
-// Test hook: when set, it is asked before every PlatformWriteFile with the byte count, and a false
-// answer makes that write fail without writing (a full disk on demand). Null in the product.
-using WriteFileProbe = bool (*)(uint32_t size);
-void PlatformSetWriteProbe(WriteFileProbe probe);
+uint32_t PlatformGetFileAttributes(PlatformHandle folder, const char16_t* path);
+bool PlatformSetFileAttributes(PlatformHandle folder, const char16_t* path, uint32_t attributes);
 
 // ---- Launcher ------------------------------------------------------------------------------
 
@@ -117,9 +118,6 @@ void PlatformMessageBox(const char16_t* text, const char16_t* caption, uint32_t 
 // The buffer holds 1024 units, the most wsprintfW ever writes. Returns the units written.
 int PlatformFormatInteger(char16_t* buffer, const char16_t* format, int32_t value);
 
-// PathFileExistsW: true when a file or a folder exists at the path.
-bool PlatformPathExists(const char16_t* path);
-
 // GetTempPathW: the user's temporary directory with its closing separator. Returns its length
 // without terminator, the size needed including the terminator when it does not fit, 0 on
 // failure. POSIX: TMPDIR when set and not empty, else "/tmp/"; a missing closing "/" is added.
@@ -138,26 +136,52 @@ extern "C" const unsigned char* LauncherPayloadData;
 extern "C" uint32_t LauncherPayloadSize;
 #endif
 
-// One entry of a folder enumeration: its name and attribute bits.
+// CreateDirectoryW(path) with the protection of PlatformProtectFolder from the start, so that
+// there is no moment in which others may change the new folder. POSIX: mode 0755.
+bool PlatformCreateProtectedFolder(const char16_t* path);
+
+// Opens the folder at `path` (inside `folder`, or kNoFolder) and holds it until released: while
+// held it cannot be renamed, deleted or replaced, on Windows because it is open without
+// FILE_SHARE_DELETE (read and write stay shared). kInvalidPlatformHandle when it is missing, is
+// not a folder, is a link or other reparse point, or another process holds it with delete access.
+PlatformHandle PlatformHoldFolder(PlatformHandle folder, const char16_t* path);
+
+// Makes a held folder the launcher's own: owner BUILTIN\Administrators and a protected DACL with
+// full control for Administrators and SYSTEM and read and execute, inherited by what is created
+// inside, for the user; nothing below it is changed. POSIX: owned by the running user, mode 0755.
+bool PlatformProtectFolder(PlatformHandle folder);
+
+// Closes a held folder.
+void PlatformReleaseFolder(PlatformHandle folder);
+
+// One entry of a folder enumeration: its name and attribute bits, those of the entry itself (a
+// link carries the reparse-point bit, with the directory bit when it leads to a folder).
 struct PlatformFoundEntry {
     uint32_t attributes;
     char16_t name[260];
 };
 
-// FindFirstFileW(pattern) / FindNextFileW / FindClose. kInvalidPlatformHandle, or false, when
-// there is no (further) entry. POSIX takes the folder part of a pattern that ends in "\*" and
-// reports each entry as it is, not what a link leads to: a symbolic link carries the
-// reparse-point bit, with the directory bit when it leads to a folder.
-PlatformHandle PlatformFindFirstFile(const char16_t* pattern, PlatformFoundEntry* found);
-bool PlatformFindNextFile(PlatformHandle search, PlatformFoundEntry* found);
-void PlatformFindClose(PlatformHandle search);
+// FindFirstFileW / FindNextFileW / FindClose over a held folder, "." and ".." included.
+// PlatformNextEntry gives 1 for an entry, 0 at the end, -1 when the enumeration failed.
+PlatformHandle PlatformOpenSearch(PlatformHandle folder);
+int PlatformNextEntry(PlatformHandle search, PlatformFoundEntry* found);
+void PlatformCloseSearch(PlatformHandle search);
 
 // lstrcmpW: 0 when the two texts are equal.
 int PlatformCompareText(const char16_t* a, const char16_t* b);
 
+// Compares two file names as the file system does: negative, 0 (the same file name) or positive.
+// Windows ignores case (CompareStringOrdinal); POSIX compares unit by unit.
+int PlatformCompareFileNames(const char16_t* a, const char16_t* b);
+
 // RemoveDirectoryW: removes an empty folder, or a link to a folder without touching its target.
 // POSIX removes a symbolic link with unlink and a folder with rmdir.
-bool PlatformRemoveDirectory(const char16_t* path);
+bool PlatformRemoveDirectory(PlatformHandle folder, const char16_t* path);
+
+// SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32): the libraries the launcher itself loads
+// later come from the system folder only, never from the folder it was started from. Processes it
+// starts do not inherit this. POSIX: nothing to do.
+void PlatformLimitLibrarySearch();
 
 // The variable through which the child's loader finds libraries, the separator of its list, and
 // whether a missing or empty value becomes the folder alone (POSIX) or is left alone (Windows).
@@ -192,6 +216,53 @@ bool PlatformCreateProcess(const char16_t* application, char16_t* commandLine,
 
 // CloseHandle on a process or thread handle. POSIX has nothing to release.
 void PlatformCloseProcessHandle(PlatformHandle handle);
+
+// ---- The table of calls -------------------------------------------------------------------
+
+// Every call of the two sections above goes through this table: the functions declared there pass
+// their arguments on to its entries. The product runs with the system's own calls; a test may
+// replace one entry (to make the Nth call fail, say) and put kSystemCalls back afterwards.
+struct PlatformCalls {
+    PlatformHandle (*createFile)(PlatformHandle folder, const char16_t* path, uint32_t attributes);
+    bool (*writeFile)(PlatformHandle file, const void* data, uint32_t size);
+    bool (*isDiskFile)(PlatformHandle file);
+    bool (*setFileTimes)(PlatformHandle file, const FileTime* creation, const FileTime* access,
+                         const FileTime* write);
+    void (*closeFile)(PlatformHandle file);
+    bool (*createDirectory)(PlatformHandle folder, const char16_t* path);
+    bool (*deleteFile)(PlatformHandle folder, const char16_t* path);
+    uint32_t (*getFileAttributes)(PlatformHandle folder, const char16_t* path);
+    bool (*setFileAttributes)(PlatformHandle folder, const char16_t* path, uint32_t attributes);
+    PlatformWindow (*findWindow)(const char16_t* className, const char16_t* title);
+    void (*setForegroundWindow)(PlatformWindow window);
+    void (*messageBox)(const char16_t* text, const char16_t* caption, uint32_t style);
+    int (*formatInteger)(char16_t* buffer, const char16_t* format, int32_t value);
+    uint32_t (*getTempPath)(uint32_t bufferUnits, char16_t* buffer);
+    bool (*findResource)(uint16_t id, const char16_t* type, const void** data, uint32_t* size);
+    bool (*createProtectedFolder)(const char16_t* path);
+    PlatformHandle (*holdFolder)(PlatformHandle folder, const char16_t* path);
+    bool (*protectFolder)(PlatformHandle folder);
+    void (*releaseFolder)(PlatformHandle folder);
+    PlatformHandle (*openSearch)(PlatformHandle folder);
+    int (*nextEntry)(PlatformHandle search, PlatformFoundEntry* found);
+    void (*closeSearch)(PlatformHandle search);
+    int (*compareText)(const char16_t* a, const char16_t* b);
+    int (*compareFileNames)(const char16_t* a, const char16_t* b);
+    bool (*removeDirectory)(PlatformHandle folder, const char16_t* path);
+    void (*limitLibrarySearch)();
+    uint32_t (*getEnvironmentVariable)(const char16_t* name, char16_t* buffer,
+                                       uint32_t bufferUnits);
+    bool (*setEnvironmentVariable)(const char16_t* name, const char16_t* value);
+    bool (*createProcess)(const char16_t* application, char16_t* commandLine,
+                          PlatformHandle* process, PlatformHandle* thread);
+    void (*closeProcessHandle)(PlatformHandle handle);
+};
+
+// The calls of this system (platform_win32.cpp or platform_posix.cpp).
+extern const PlatformCalls kSystemCalls;
+
+// The table in use; starts as kSystemCalls.
+extern PlatformCalls ActivePlatformCalls;
 
 // GetLastError; POSIX: the error number of the last failed PlatformCreateProcess.
 uint32_t PlatformGetLastError();

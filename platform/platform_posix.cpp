@@ -118,8 +118,6 @@ bool PlatformSystemTimeToFileTime(const CalendarTime* time, FileTime* out) {
 
 namespace {
 
-WriteFileProbe writeProbe = nullptr;
-
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 int FileDescriptor(PlatformHandle file) { return static_cast<int>(file); }
@@ -143,40 +141,101 @@ timespec ToTimespec(const FileTime* time) {
     return out;
 }
 
+// Where a path leads: the folder that holds its last step, and that step. For kNoFolder the path
+// is left to the system (relative to the current directory, links followed). Inside a held folder
+// every step before the last is opened relative to the one before and no link is followed, so
+// that nothing swapped in on the way can lead out of the folder.
+class Location {
+  public:
+    Location(PlatformHandle folder, const char16_t* path) {
+        std::string native = NativePath(path);
+        if (folder == kNoFolder) {
+            leaf_ = std::move(native);
+            return;
+        }
+        held_ = true;
+        dir_ = FileDescriptor(folder);
+        size_t start = 0;
+        for (size_t end; (end = native.find('/', start)) != std::string::npos; start = end + 1) {
+            if (!Enter(native.substr(start, end - start))) return;
+        }
+        leaf_ = native.substr(start);
+        if (leaf_ == "..") Fail();
+        if (leaf_.empty() || leaf_ == ".") leaf_ = ".";
+    }
+    ~Location() {
+        if (owned_) close(dir_);
+    }
+    Location(const Location&) = delete;
+    Location& operator=(const Location&) = delete;
+
+    bool valid() const { return dir_ != kFailed; }
+    int dir() const { return dir_; }
+    const char* leaf() const { return leaf_.c_str(); }
+    // O_NOFOLLOW inside a held folder, nothing otherwise.
+    int noFollow() const { return held_ ? O_NOFOLLOW : 0; }
+
+  private:
+    static constexpr int kFailed = -2;  // neither a descriptor nor AT_FDCWD
+
+    bool Enter(const std::string& step) {
+        if (step.empty() || step == ".") return true;
+        if (step == "..") return Fail();
+        const int next =
+            openat(dir_, step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) return Fail();
+        if (owned_) close(dir_);
+        dir_ = next;
+        owned_ = true;
+        return true;
+    }
+
+    bool Fail() {
+        if (owned_) close(dir_);
+        owned_ = false;
+        dir_ = kFailed;
+        return false;
+    }
+
+    int dir_ = AT_FDCWD;
+    bool owned_ = false;
+    bool held_ = false;
+    std::string leaf_;
+};
+
 // Opens an existing file for writing the way CREATE_ALWAYS replaces one: a file without write
 // permission is refused (even for root, whom open() would let through), a regular file is
 // emptied, and a FIFO without a reader fails at once instead of waiting for one.
-int OpenExisting(const std::string& native, bool readOnly) {
+int OpenExisting(const Location& at, bool readOnly) {
     struct stat info {};
-    if (stat(native.c_str(), &info) != 0) return -1;
-    if ((info.st_mode & kWriteBits) == 0) {
+    if (fstatat(at.dir(), at.leaf(), &info, at.noFollow() != 0 ? AT_SYMLINK_NOFOLLOW : 0) != 0) {
+        return -1;
+    }
+    if ((info.st_mode & kWriteBits) == 0 || S_ISLNK(info.st_mode)) {
         errno = EACCES;
         return -1;
     }
-    const int fd = open(native.c_str(),
-                        O_WRONLY | O_NONBLOCK | O_CLOEXEC | (S_ISREG(info.st_mode) ? O_TRUNC : 0));
+    const int fd = openat(
+        at.dir(), at.leaf(),
+        O_WRONLY | O_NONBLOCK | O_CLOEXEC | at.noFollow() | (S_ISREG(info.st_mode) ? O_TRUNC : 0));
     if (fd < 0) return -1;
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (readOnly && S_ISREG(info.st_mode)) fchmod(fd, info.st_mode & ~kWriteBits & 07777);
     return fd;
 }
 
-}  // namespace
-
-void PlatformSetWriteProbe(WriteFileProbe probe) { writeProbe = probe; }
-
-PlatformHandle PlatformCreateFile(const char16_t* path, uint32_t attributes) {
-    const std::string native = NativePath(path);
+PlatformHandle SystemCreateFile(PlatformHandle folder, const char16_t* path, uint32_t attributes) {
+    const Location at(folder, path);
+    if (!at.valid()) return kInvalidPlatformHandle;
     const bool readOnly = (attributes & kAttributeReadOnly) != 0;
     // Creation mode only: the new descriptor may write even when the file is read-only.
     const mode_t mode = readOnly ? 0444 : 0666;
-    int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0 && errno == EEXIST) fd = OpenExisting(native, readOnly);
+    int fd = openat(at.dir(), at.leaf(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0 && errno == EEXIST) fd = OpenExisting(at, readOnly);
     return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
 }
 
-bool PlatformWriteFile(PlatformHandle file, const void* data, uint32_t size) {
-    if (writeProbe != nullptr && !writeProbe(size)) return false;
+bool SystemWriteFile(PlatformHandle file, const void* data, uint32_t size) {
     const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {
         const ssize_t n = write(FileDescriptor(file), bytes, size);
@@ -188,40 +247,44 @@ bool PlatformWriteFile(PlatformHandle file, const void* data, uint32_t size) {
     return true;
 }
 
-bool PlatformIsDiskFile(PlatformHandle file) {
+bool SystemIsDiskFile(PlatformHandle file) {
     struct stat info {};
     return fstat(FileDescriptor(file), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-bool PlatformSetFileTimes(PlatformHandle file, const FileTime*, const FileTime* access,
-                          const FileTime* write) {
+bool SystemSetFileTimes(PlatformHandle file, const FileTime*, const FileTime* access,
+                        const FileTime* write) {
     const timespec times[2] = {ToTimespec(access), ToTimespec(write)};
     return futimens(FileDescriptor(file), times) == 0;
 }
 
-void PlatformCloseFile(PlatformHandle file) { close(FileDescriptor(file)); }
+void SystemCloseFile(PlatformHandle file) { close(FileDescriptor(file)); }
 
-bool PlatformCreateDirectory(const char16_t* path) {
-    return mkdir(NativePath(path).c_str(), 0777) == 0;
+bool SystemCreateDirectory(PlatformHandle folder, const char16_t* path) {
+    const Location at(folder, path);
+    return at.valid() && mkdirat(at.dir(), at.leaf(), 0777) == 0;
 }
 
-bool PlatformDeleteFile(const char16_t* path) {
-    const std::string native = NativePath(path);
+// The entry itself, never what a link leads to.
+bool StatEntry(const Location& at, struct stat* info) {
+    return at.valid() && fstatat(at.dir(), at.leaf(), info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool SystemDeleteFile(PlatformHandle folder, const char16_t* path) {
+    const Location at(folder, path);
     struct stat info {};
     // DeleteFileW removes no folder.
-    if (lstat(native.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
-    return unlink(native.c_str()) == 0;
+    if (!StatEntry(at, &info) || S_ISDIR(info.st_mode)) return false;
+    return unlinkat(at.dir(), at.leaf(), 0) == 0;
 }
 
-uint32_t PlatformGetFileAttributes(const char16_t* path) {
-    const std::string native = NativePath(path);
-    struct stat info {};
-    if (lstat(native.c_str(), &info) != 0) return kInvalidAttributes;
+// The attribute bits of the entry `name` in the folder `dir`, whose own status is `info`.
+uint32_t AttributesOf(int dir, const char* name, const struct stat& info) {
     uint32_t attributes = 0;
     if (S_ISLNK(info.st_mode)) {
         attributes |= kAttributeReparsePoint;
         struct stat target {};
-        if (stat(native.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+        if (fstatat(dir, name, &target, 0) == 0 && S_ISDIR(target.st_mode)) {
             attributes |= kAttributeDirectory;
         }
     } else {
@@ -231,10 +294,16 @@ uint32_t PlatformGetFileAttributes(const char16_t* path) {
     return attributes == 0 ? kAttributeNormal : attributes;
 }
 
-bool PlatformSetFileAttributes(const char16_t* path, uint32_t attributes) {
-    const std::string native = NativePath(path);
+uint32_t SystemGetFileAttributes(PlatformHandle folder, const char16_t* path) {
+    const Location at(folder, path);
     struct stat info {};
-    if (lstat(native.c_str(), &info) != 0) return false;
+    return StatEntry(at, &info) ? AttributesOf(at.dir(), at.leaf(), info) : kInvalidAttributes;
+}
+
+bool SystemSetFileAttributes(PlatformHandle folder, const char16_t* path, uint32_t attributes) {
+    const Location at(folder, path);
+    struct stat info {};
+    if (!StatEntry(at, &info)) return false;
     // A link carries no permissions of its own; the attributes it could take have no meaning.
     if (S_ISLNK(info.st_mode)) return true;
     mode_t mode = info.st_mode & 07777;
@@ -243,10 +312,12 @@ bool PlatformSetFileAttributes(const char16_t* path, uint32_t attributes) {
     } else if ((mode & kWriteBits) == 0) {
         mode |= S_IWUSR;
     }
-    return chmod(native.c_str(), mode) == 0;
+    return fchmodat(at.dir(), at.leaf(), mode, at.noFollow() != 0 ? AT_SYMLINK_NOFOLLOW : 0) == 0;
 }
 
 // ---- Launcher ------------------------------------------------------------------------------
+
+}  // namespace
 
 extern "C" {
 __attribute__((weak)) const unsigned char* LauncherPayloadData = nullptr;
@@ -260,33 +331,7 @@ uint32_t lastSpawnError = 0;
 
 struct FolderSearch {
     DIR* folder;
-    std::string path;  // the folder, with a closing "/"
 };
-
-// Fills `found` from the next entry of the search; false when there is none.
-bool ReadFolderEntry(FolderSearch* search, PlatformFoundEntry* found) {
-    while (dirent* entry = readdir(search->folder)) {
-        if (FromUtf8(entry->d_name, found->name, sizeof(found->name) / sizeof(char16_t)) >=
-            sizeof(found->name) / sizeof(char16_t)) {
-            continue;  // cannot happen with 255-byte names, but never hand out a cut one
-        }
-        struct stat info;
-        std::string full = search->path + entry->d_name;
-        if (lstat(full.c_str(), &info) != 0) {
-            found->attributes = kAttributeNormal;
-        } else if (S_ISLNK(info.st_mode)) {
-            struct stat target;
-            bool toFolder = stat(full.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
-            found->attributes = kAttributeReparsePoint | (toFolder ? kAttributeDirectory : 0);
-        } else if (S_ISDIR(info.st_mode)) {
-            found->attributes = kAttributeDirectory;
-        } else {
-            found->attributes = (info.st_mode & 0222) == 0 ? kAttributeReadOnly : kAttributeNormal;
-        }
-        return true;
-    }
-    return false;
-}
 
 // Splits what follows the program name in a command line into arguments: blanks separate,
 // double quotes group (so "" is one empty argument).
@@ -310,17 +355,15 @@ std::vector<std::string> SplitArguments(const std::string& text) {
     return arguments;
 }
 
-}  // namespace
+PlatformWindow SystemFindWindow(const char16_t*, const char16_t*) { return 0; }
 
-PlatformWindow PlatformFindWindow(const char16_t*, const char16_t*) { return 0; }
+void SystemSetForegroundWindow(PlatformWindow) {}
 
-void PlatformSetForegroundWindow(PlatformWindow) {}
-
-void PlatformMessageBox(const char16_t* text, const char16_t* caption, uint32_t) {
+void SystemMessageBox(const char16_t* text, const char16_t* caption, uint32_t) {
     std::fprintf(stderr, "%s: %s\n", Utf16ToUtf8(caption).c_str(), Utf16ToUtf8(text).c_str());
 }
 
-int PlatformFormatInteger(char16_t* buffer, const char16_t* format, int32_t value) {
+int SystemFormatInteger(char16_t* buffer, const char16_t* format, int32_t value) {
     constexpr int kLimit = 1023;  // wsprintfW writes at most 1024 units with the terminator
     const std::string number = std::to_string(value);
     int written = 0;
@@ -340,12 +383,7 @@ int PlatformFormatInteger(char16_t* buffer, const char16_t* format, int32_t valu
     return written;
 }
 
-bool PlatformPathExists(const char16_t* path) {
-    struct stat info;
-    return stat(NativePath(path).c_str(), &info) == 0;
-}
-
-uint32_t PlatformGetTempPath(uint32_t bufferUnits, char16_t* buffer) {
+uint32_t SystemGetTempPath(uint32_t bufferUnits, char16_t* buffer) {
     const char* fromEnvironment = std::getenv("TMPDIR");
     std::string folder =
         fromEnvironment != nullptr && *fromEnvironment != 0 ? fromEnvironment : "/tmp/";
@@ -353,67 +391,107 @@ uint32_t PlatformGetTempPath(uint32_t bufferUnits, char16_t* buffer) {
     return FromUtf8(folder.c_str(), buffer, bufferUnits);
 }
 
-bool PlatformFindResource(uint16_t, const char16_t*, const void** data, uint32_t* size) {
+bool SystemFindResource(uint16_t, const char16_t*, const void** data, uint32_t* size) {
     if (LauncherPayloadData == nullptr || LauncherPayloadSize == 0) return false;
     *data = LauncherPayloadData;
     *size = LauncherPayloadSize;
     return true;
 }
 
-PlatformHandle PlatformFindFirstFile(const char16_t* pattern, PlatformFoundEntry* found) {
-    std::string path = NativePath(pattern);
-    if (path.size() < 2 || path.compare(path.size() - 2, 2, "/*") != 0) {
+constexpr mode_t kProtectedMode = 0755;
+
+bool SystemCreateProtectedFolder(const char16_t* path) {
+    return mkdir(NativePath(path).c_str(), kProtectedMode) == 0;
+}
+
+PlatformHandle SystemHoldFolder(PlatformHandle folder, const char16_t* path) {
+    const Location at(folder, path);
+    if (!at.valid()) return kInvalidPlatformHandle;
+    // O_NOFOLLOW: a link in the folder's place is refused, not followed.
+    const int fd = openat(at.dir(), at.leaf(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
+}
+
+bool SystemProtectFolder(PlatformHandle folder) {
+    const int fd = FileDescriptor(folder);
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return false;
+    if (info.st_uid != geteuid() && fchown(fd, geteuid(), static_cast<gid_t>(-1)) != 0) {
+        return false;
+    }
+    return fchmod(fd, kProtectedMode) == 0;
+}
+
+void SystemReleaseFolder(PlatformHandle folder) { close(FileDescriptor(folder)); }
+
+PlatformHandle SystemOpenSearch(PlatformHandle folder) {
+    // A descriptor of its own, so that the held one keeps its position and stays open.
+    const int fd = openat(FileDescriptor(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return kInvalidPlatformHandle;
+    DIR* listing = fdopendir(fd);
+    if (listing == nullptr) {
+        close(fd);
         return kInvalidPlatformHandle;
     }
-    path.pop_back();
-    DIR* folder = opendir(path.c_str());
-    if (folder == nullptr) return kInvalidPlatformHandle;
-    auto* search = new FolderSearch{folder, path};
-    if (!ReadFolderEntry(search, found)) {
-        PlatformFindClose(reinterpret_cast<PlatformHandle>(search));
-        return kInvalidPlatformHandle;
+    return reinterpret_cast<PlatformHandle>(new FolderSearch{listing});
+}
+
+int SystemNextEntry(PlatformHandle handle, PlatformFoundEntry* found) {
+    DIR* listing = reinterpret_cast<FolderSearch*>(handle)->folder;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(listing);
+        if (entry == nullptr) return errno == 0 ? 0 : -1;
+        constexpr uint32_t kUnits = sizeof(found->name) / sizeof(char16_t);
+        // A name that does not fit cannot happen with 255-byte names; never hand out a cut one.
+        if (FromUtf8(entry->d_name, found->name, kUnits) >= kUnits) return -1;
+        struct stat info {};
+        if (fstatat(dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) continue;  // gone since it was listed
+            return -1;
+        }
+        found->attributes = AttributesOf(dirfd(listing), entry->d_name, info);
+        return 1;
     }
-    return reinterpret_cast<PlatformHandle>(search);
 }
 
-bool PlatformFindNextFile(PlatformHandle search, PlatformFoundEntry* found) {
-    return ReadFolderEntry(reinterpret_cast<FolderSearch*>(search), found);
+void SystemCloseSearch(PlatformHandle handle) {
+    auto* search = reinterpret_cast<FolderSearch*>(handle);
+    closedir(search->folder);
+    delete search;
 }
 
-void PlatformFindClose(PlatformHandle search) {
-    auto* folderSearch = reinterpret_cast<FolderSearch*>(search);
-    closedir(folderSearch->folder);
-    delete folderSearch;
-}
-
-int PlatformCompareText(const char16_t* a, const char16_t* b) {
+int SystemCompareText(const char16_t* a, const char16_t* b) {
     size_t i = 0;
     while (a[i] != 0 && a[i] == b[i]) ++i;
     return static_cast<int>(a[i]) - static_cast<int>(b[i]);
 }
 
-bool PlatformRemoveDirectory(const char16_t* path) {
-    std::string native = NativePath(path);
-    struct stat info;
-    if (lstat(native.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        return unlink(native.c_str()) == 0;
-    }
-    return rmdir(native.c_str()) == 0;
+bool SystemRemoveDirectory(PlatformHandle folder, const char16_t* path) {
+    const Location at(folder, path);
+    struct stat info {};
+    if (!StatEntry(at, &info)) return false;
+    return unlinkat(at.dir(), at.leaf(), S_ISLNK(info.st_mode) ? 0 : AT_REMOVEDIR) == 0;
 }
 
-uint32_t PlatformGetEnvironmentVariable(const char16_t* name, char16_t* buffer,
-                                        uint32_t bufferUnits) {
+// Unit by unit, as the file system compares names.
+int SystemCompareFileNames(const char16_t* a, const char16_t* b) { return SystemCompareText(a, b); }
+
+void SystemLimitLibrarySearch() {}
+
+uint32_t SystemGetEnvironmentVariable(const char16_t* name, char16_t* buffer,
+                                      uint32_t bufferUnits) {
     const char* value = std::getenv(Utf16ToUtf8(name).c_str());
     if (value == nullptr) return 0;
     return FromUtf8(value, buffer, bufferUnits);
 }
 
-bool PlatformSetEnvironmentVariable(const char16_t* name, const char16_t* value) {
+bool SystemSetEnvironmentVariable(const char16_t* name, const char16_t* value) {
     return setenv(Utf16ToUtf8(name).c_str(), NativePath(value).c_str(), 1) == 0;
 }
 
-bool PlatformCreateProcess(const char16_t* application, char16_t* commandLine,
-                           PlatformHandle* process, PlatformHandle* thread) {
+bool SystemCreateProcess(const char16_t* application, char16_t* commandLine,
+                         PlatformHandle* process, PlatformHandle* thread) {
     const std::string path = NativePath(application);
     // Windows runs any program file; files unpacked here carry Windows attributes and so no
     // execute permission, which is given where read permission is before the start.
@@ -450,6 +528,15 @@ bool PlatformCreateProcess(const char16_t* application, char16_t* commandLine,
     return true;
 }
 
-void PlatformCloseProcessHandle(PlatformHandle) {}
+void SystemCloseProcessHandle(PlatformHandle) {}
+
+constexpr PlatformCalls kSystemTable = {
+#include "platform/system_calls.inc"
+};
+
+}  // namespace
+
+const PlatformCalls kSystemCalls = kSystemTable;
+PlatformCalls ActivePlatformCalls = kSystemTable;
 
 uint32_t PlatformGetLastError() { return lastSpawnError; }

@@ -7,6 +7,15 @@
 
 namespace {
 
+// Where an extraction writes: `path` as the system resolves it, with folders made under the
+// archive's root folder; or `path` inside a held folder, with the folders made there too. `root`
+// is the text the folders' paths begin with, the held folder's path and a separator for the latter.
+struct Target {
+    PlatformHandle folder;  // kNoFolder, or the held folder
+    const char16_t* root;
+    const char16_t* path;
+};
+
 // The caller's destination folder is left to the caller when it is absolute, names a drive or
 // steps up: only plain relative folders are made under the root folder.
 bool MayCreateFoldersFor(const char16_t* folder) {
@@ -23,19 +32,20 @@ bool WalkTo(ZipDirectoryReader* reader, uint32_t index) {
     return reader->entryValid && reader->entryIndex == index;
 }
 
-ZipResult ExtractFolderEntry(ZipArchiveState* state, const NarrowEntryInfo& rec) {
+ZipResult ExtractFolderEntry(const Target& target, const NarrowEntryInfo& rec) {
     const char16_t* name = rec.wideName;
-    if (!IsSafeEntryName(name) || !FitsPathBuffer(state->rootFolder, name)) {
-        return ZipCannotCreateFile;
-    }
-    EnsureFolderPath(state->rootFolder, name);
+    if (!IsSafeEntryName(name) || !FitsPathBuffer(target.root, name)) return ZipCannotCreateFile;
+    EnsureFolderPath(target.folder, target.root, name);
     return ZipOk;
 }
 
 // Makes the parent folders of a relative destination path under the root folder. False when the
 // path does not fit the working buffers; nothing is created then.
-bool PrepareFolders(ZipArchiveState* state, const char16_t* path) {
+bool PrepareFolders(const Target& target) {
+    const char16_t* path = target.path;
     const size_t length = TextLength(path);
+    // Inside a held folder the whole path is formed below it, and must fit like any other.
+    if (target.folder != kNoFolder && !FitsPathBuffer(target.root, path)) return false;
     const long cut = LastSeparator(path, length);
     if (cut < 0) return true;
     if (length >= kPathUnits) return false;
@@ -44,8 +54,8 @@ bool PrepareFolders(ZipArchiveState* state, const char16_t* path) {
     std::memcpy(folder, path, static_cast<size_t>(cut) * sizeof(char16_t));
     folder[cut] = 0;
     if (!MayCreateFoldersFor(folder)) return true;
-    if (!FitsPathBuffer(state->rootFolder, folder)) return false;
-    EnsureFolderPath(state->rootFolder, folder);
+    if (!FitsPathBuffer(target.root, folder)) return false;
+    EnsureFolderPath(target.folder, target.root, folder);
     return true;
 }
 
@@ -75,10 +85,10 @@ bool CopyEntry(ZipDirectoryReader* reader, PlatformHandle file, uint32_t expecte
 }
 
 ZipResult ExtractFileEntry(ZipArchiveState* state, const NarrowEntryInfo& rec,
-                           const char16_t* path) {
-    if (!PrepareFolders(state, path)) return ZipCannotCreateFile;
+                           const Target& target) {
+    if (!PrepareFolders(target)) return ZipCannotCreateFile;
 
-    const PlatformHandle file = PlatformCreateFile(path, rec.attributes);
+    const PlatformHandle file = PlatformCreateFile(target.folder, target.path, rec.attributes);
     if (file == kInvalidPlatformHandle) return ZipCannotCreateFile;
 
     const bool complete = CopyEntry(state->reader, file, rec.uncompressedSize);
@@ -92,16 +102,18 @@ ZipResult ExtractFileEntry(ZipArchiveState* state, const NarrowEntryInfo& rec,
     // A short or corrupted file must not be left looking complete. Only a file on disk is
     // removed: a pipe or device at the path is not ours to delete.
     if (diskFile) {
-        PlatformSetFileAttributes(path, kAttributeNormal);
-        PlatformDeleteFile(path);
+        PlatformSetFileAttributes(target.folder, target.path, kAttributeNormal);
+        PlatformDeleteFile(target.folder, target.path);
     }
     return ZipExtractFailed;
 }
 
-ZipResult Extract(ZipArchive* archive, const char16_t* path, int32_t index) {
-    if (archive == nullptr || path == nullptr) return ZipBadArgument;
+// A target without a root takes the handle's root folder.
+ZipResult Extract(ZipArchive* archive, Target target, int32_t index) {
+    if (archive == nullptr || target.path == nullptr) return ZipBadArgument;
     if (archive->kind != kZipArchiveKind) return ZipWrongHandle;
     ZipArchiveState* state = archive->state;
+    if (target.root == nullptr) target.root = state->rootFolder;
     ZipDirectoryReader* reader = state->reader;
     if (index < 0 || static_cast<uint32_t>(index) >= reader->entryCount) return ZipBadArgument;
 
@@ -116,18 +128,30 @@ ZipResult Extract(ZipArchive* archive, const char16_t* path, int32_t index) {
     // created for it.
     if (!rec.nameConverted) return ZipBadName;
 
-    if ((rec.attributes & kAttributeDirectory) != 0) return ExtractFolderEntry(state, rec);
-    return ExtractFileEntry(state, rec, path);
+    if ((rec.attributes & kAttributeDirectory) != 0) return ExtractFolderEntry(target, rec);
+    return ExtractFileEntry(state, rec, target);
 }
 
 }  // namespace
 
 ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t index) {
-    LastZipResult = Extract(archive, path, index);
+    LastZipResult = Extract(archive, Target{kNoFolder, nullptr, path}, index);
     return LastZipResult;
 }
 
-void EnsureFolderPath(const char16_t* root, const char16_t* folder) {
+ZipResult UnzipEntryIntoFolder(ZipArchive* archive, PlatformHandle folder,
+                               const char16_t* folderRoot, const char16_t* path, int32_t index) {
+    if (folderRoot == nullptr || path == nullptr) {
+        LastZipResult = ZipBadArgument;
+    } else if (!IsSafeEntryName(path)) {
+        LastZipResult = ZipCannotCreateFile;  // it would not stay inside the folder
+    } else {
+        LastZipResult = Extract(archive, Target{folder, folderRoot, path}, index);
+    }
+    return LastZipResult;
+}
+
+void EnsureFolderPath(PlatformHandle base, const char16_t* root, const char16_t* folder) {
     if (root == nullptr || folder == nullptr || folder[0] == 0) return;
     // A path cut to fit would name some other folder; one that does not fit is not made at all.
     if (!FitsPathBuffer(root, folder)) return;
@@ -138,12 +162,16 @@ void EnsureFolderPath(const char16_t* root, const char16_t* folder) {
         char16_t prefix[kPathUnits];
         std::memcpy(prefix, folder, static_cast<size_t>(cut) * sizeof(char16_t));
         prefix[cut] = 0;
-        EnsureFolderPath(root, prefix);
+        EnsureFolderPath(base, root, prefix);
     }
 
+    if (base != kNoFolder) {
+        PlatformCreateDirectory(base, folder);
+        return;
+    }
     char16_t full[kPathUnits];
     const size_t rootLength = TextLength(root);
     std::memcpy(full, root, rootLength * sizeof(char16_t));
     std::memcpy(full + rootLength, folder, (length + 1) * sizeof(char16_t));
-    PlatformCreateDirectory(full);
+    PlatformCreateDirectory(kNoFolder, full);
 }

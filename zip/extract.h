@@ -8,5 +8,15 @@
 
 ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t index);
 
-// Creates root + folder and every folder on the way, outer first. "/" and "\" both separate.
-void EnsureFolderPath(const char16_t* root, const char16_t* folder);
+// The same inside a held folder (PlatformHoldFolder): `path` is relative to it and no link on the
+// way is followed; the folders on the way, and those of a directory entry, are made inside it.
+// A path that could leave the folder (IsSafeEntryName) gives ZipCannotCreateFile.
+// `folderRoot` is the held folder's path followed by a separator: every path formed below the
+// folder must fit a path buffer together with it.
+ZipResult UnzipEntryIntoFolder(ZipArchive* archive, PlatformHandle folder,
+                               const char16_t* folderRoot, const char16_t* path, int32_t index);
+
+// Creates root + folder and every folder on the way, outer first; with a held folder as `base`,
+// the folders are made inside it (`root` being its path and a separator, for the fit). "/" and
+// "\" both separate.
+void EnsureFolderPath(PlatformHandle base, const char16_t* root, const char16_t* folder);

@@ -75,3 +75,39 @@ FILETIME UtcFileTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WO
     SystemTimeToFileTime(&time, &out);
     return out;
 }
+
+std::wstring UnixPath(const std::wstring& path) {
+    std::wstring converted = path.substr(path.size() >= 2 && path[1] == L':' ? 2 : 0);
+    for (wchar_t& c : converted) {
+        if (c == L'\\') c = L'/';
+    }
+    return converted;
+}
+
+bool StartUnixProgram(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+    std::wstring commandLine = L"\"" + program + L"\"";
+    for (const std::wstring& argument : arguments) commandLine += L" \"" + argument + L"\"";
+    const std::wstring application = L"Z:" + program;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(application.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        return false;
+    }
+    // Wine gives no handle to wait on for a Unix process.
+    if (info.hThread != nullptr) CloseHandle(info.hThread);
+    if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+    return true;
+}
+
+bool WaitForReparsePoint(const std::wstring& path, bool present) {
+    for (int i = 0; i < 100; ++i) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        const bool is = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (is == present) return true;
+        Sleep(50);
+    }
+    return false;
+}

@@ -25,22 +25,6 @@ TEST_F(FailureBoxes, MainProgramThatIsNotAProgram) {
     EXPECT_EQ(ReadFileBytes(folder_ + L"\\zandro.exe"), "this is only text");
 }
 
-// A file that another process holds open (readers welcome, no writing or deleting) cannot be
-// replaced: the old copy stays, the rest is unpacked and the launch goes on with the old copy.
-TEST_F(FailureBoxes, FileHeldOpenKeepsItsOldCopy) {
-    MakeFolders(folder_);
-    MakeFile(folder_ + L"\\zandro.exe", "an old copy");
-    HANDLE held = CreateFileW((folder_ + L"\\zandro.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-
-    BoxContents box = RunUntilBox(kNotProgramLauncher);
-    CloseHandle(held);
-    EXPECT_EQ(box.text, L"启动主程序失败，错误码:(193)。");
-    EXPECT_EQ(ReadFileBytes(folder_ + L"\\zandro.exe"), "an old copy");
-    EXPECT_EQ(ReadFileBytes(folder_ + L"\\notes.txt"), "unpacked beside it");
-}
-
 // A temporary directory too long for the launcher's buffer leaves it without an extraction
 // folder: it must then start nothing, in particular no "\zandro.exe" at the root of the current
 // drive, and say that the main program is missing.

@@ -4,6 +4,7 @@
 
 #include "launcher/launcher.h"
 #include "tests/launcher/launcher_test_support.h"
+#include "tests/support/platform_faults.h"
 
 namespace {
 
@@ -91,31 +92,43 @@ TEST_F(ClearFolderTest, DoesNothingForPathsShorterThanFourCharacters) {
     EXPECT_FALSE(fs::exists(scratch.path() / "abcd" / "gone.txt"));
 }
 
-TEST_F(ClearFolderTest, SkipsEntriesWhosePathWouldBeCut) {
-    // 259 characters is the longest path acted on; one more would be cut and is left alone.
+// Paths are formed below the held folder and never cut: an entry whose path would be cut to the
+// name of another is either removed itself or reported as left behind, and the other is not
+// mistaken for it.
+TEST_F(ClearFolderTest, LongPathsAreNeverCutIntoOtherNames) {
     const std::string fits = NameForLength(folder, 259);
-    const std::string tooLong = NameForLength(folder, 260);
     ASSERT_FALSE(fits.empty());
     std::error_code error;
     WriteFileBytes(folder / fits, "x");
-    WriteFileBytes(folder / tooLong, "x");
-    if (!fs::exists(folder / tooLong, error)) GTEST_SKIP() << "long paths unsupported here";
+    WriteFileBytes(folder / (fits + "n"), "x");
+    if (!fs::exists(folder / (fits + "n"), error)) GTEST_SKIP() << "long paths unsupported here";
 
-    ClearFolder(scratch.text().append(u"/VORNIX").c_str());
+    const PlatformHandle held =
+        PlatformHoldFolder(kNoFolder, scratch.text().append(u"/VORNIX").c_str());
+    ASSERT_NE(held, kInvalidPlatformHandle);
+    const bool cleared = ClearHeldFolder(held);
+    PlatformReleaseFolder(held);
 
-    EXPECT_TRUE(fs::exists(folder / tooLong));
     EXPECT_FALSE(fs::exists(folder / fits));
+    EXPECT_EQ(cleared, !fs::exists(folder / (fits + "n"), error));
 }
 
-TEST_F(ClearFolderTest, RefusesAFolderWhosePatternWouldBeCut) {
-    // folder + "\*" needs two more characters than the folder path itself.
-    fs::path deep = folder / NameForLength(folder, 258);
-    std::error_code error;
-    fs::create_directory(deep, error);
-    if (error) GTEST_SKIP() << "long paths unsupported here";
-    WriteFileBytes(deep / "x", "x");
-    ClearFolder(deep.u16string().c_str());
-    EXPECT_TRUE(fs::exists(deep / "x", error));
+TEST_F(ClearFolderTest, ReportsWhatItCouldNotDelete) {
+    fs::create_directories(folder / "sub");
+    WriteFileBytes(folder / "sub" / "kept.dll", "x");
+    WriteFileBytes(folder / "gone.dll", "x");
+    SystemCallsAgain restore;
+    // The first deletion fails, whichever file it meets first.
+    MakeFaultPoint<&PlatformCalls::deleteFile, false>("deleteFile").failNth(1);
+
+    const PlatformHandle held =
+        PlatformHoldFolder(kNoFolder, scratch.text().append(u"/VORNIX").c_str());
+    ASSERT_NE(held, kInvalidPlatformHandle);
+    EXPECT_FALSE(ClearHeldFolder(held));
+    ActivePlatformCalls = kSystemCalls;
+    EXPECT_TRUE(ClearHeldFolder(held));
+    PlatformReleaseFolder(held);
+    EXPECT_TRUE(fs::is_empty(folder / "sub"));
 }
 
 TEST_F(ClearFolderTest, MissingFolderOrFileInItsPlaceIsLeftAlone) {

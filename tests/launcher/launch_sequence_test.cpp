@@ -68,7 +68,6 @@ class LaunchSequenceTest : public testing::Test {
         setenv("TMPDIR", temp.c_str(), 1);
         unsetenv("LD_LIBRARY_PATH");
         setenv("ZANDRO_REPORT", report.c_str(), 1);
-        ExtractionFolderText.clear();
         UsePayload(Application());
     }
 
@@ -101,8 +100,6 @@ const char kChildMissingBox[] = "Kelmora: 释放文件失败或文件被占用�
 TEST_F(LaunchSequenceTest, StartsTheChildWhichFindsItsLibraryThroughTheSearchPath) {
     Launch();
     EXPECT_EQ(boxes, "");
-    // The temporary directory's closing separator and the joined one stay side by side.
-    EXPECT_EQ(ExtractionFolderText, temp.u16string() + u"/\\VORNIX");
 
     const std::string content = WaitForFile(report);
     ASSERT_FALSE(content.empty()) << "the child did not report";
@@ -179,24 +176,36 @@ TEST_F(LaunchSequenceTest, ExtractionFolderThatIsALinkIsReplacedByARealFolder) {
     EXPECT_FALSE(fs::exists(outside / "zandro.exe"));
 }
 
-TEST_F(LaunchSequenceTest, NoPayloadLeavesTheFolderAloneAndStartsAnOldCopy) {
-    ASSERT_TRUE(ExtractPayload());
-    ASSERT_FALSE(WaitForFile(folder / "zandro.exe").empty());
+TEST_F(LaunchSequenceTest, ExtractionHoldsTheFolderAndTellsWhatItWrote) {
+    const ExtractedPayload payload = ExtractPayload();
+    // The temporary directory's closing separator and the joined one stay side by side.
+    EXPECT_EQ(payload.folderText, temp.u16string() + u"/\\VORNIX");
+    ASSERT_NE(payload.folder, kNoFolder);
+    EXPECT_TRUE(payload.mainProgramWritten);
+    EXPECT_FALSE(payload.leftBehind);
+    PlatformReleaseFolder(payload.folder);
+}
+
+// An old copy is never started: only what this run wrote.
+TEST_F(LaunchSequenceTest, NoPayloadLeavesTheFolderAloneAndStartsNothing) {
+    const ExtractedPayload first = ExtractPayload();
+    ASSERT_TRUE(first.mainProgramWritten);
+    PlatformReleaseFolder(first.folder);
     WriteFileBytes(folder / "left-over.txt", "x");
     LauncherPayloadData = nullptr;
     LauncherPayloadSize = 0;
-    ExtractionFolderText.clear();
     Launch();
-    EXPECT_EQ(boxes, "");
+    EXPECT_EQ(boxes, kChildMissingBox);
     EXPECT_TRUE(fs::exists(folder / "left-over.txt"));
-    EXPECT_FALSE(WaitForFile(report).empty());
+    EXPECT_TRUE(fs::exists(folder / "zandro.exe"));
+    EXPECT_FALSE(fs::exists(report));
 }
 
 TEST_F(LaunchSequenceTest, WithoutATemporaryDirectoryNothingIsStarted) {
     // A temporary directory too long for its buffer: the folder text stays empty.
     setenv("TMPDIR", ("/" + std::string(2100, 't')).c_str(), 1);
+    EXPECT_TRUE(ExtractPayload().folderText.empty());
     Launch();
-    EXPECT_TRUE(ExtractionFolderText.empty());
     EXPECT_EQ(boxes, kChildMissingBox);
     EXPECT_FALSE(fs::exists(report));
 }

@@ -5,6 +5,7 @@
 
 #include "launcher/launcher.h"
 #include "tests/launcher/launcher_test_support.h"
+#include "tests/support/platform_faults.h"
 #include "tests/support/zip_builder.h"
 #include "zip/extract.h"
 
@@ -38,15 +39,23 @@ class UnpackArchiveTest : public testing::Test {
   protected:
     ScratchFolder scratch;
     fs::path folder = scratch.path() / "VORNIX";
+    std::u16string text = scratch.text() + u"\\VORNIX";
     fs::path elsewhere = scratch.path() / "elsewhere";
     CurrentDirectory inElsewhere{elsewhere};  // anything created relative to it shows up here
+    PlatformHandle held = kNoFolder;
+    WrittenFiles written;
 
-    void SetUp() override { fs::create_directory(folder); }
+    void SetUp() override {
+        fs::create_directory(folder);
+        held = PlatformHoldFolder(kNoFolder, text.c_str());
+        ASSERT_NE(held, kInvalidPlatformHandle);
+    }
+    void TearDown() override { PlatformReleaseFolder(held); }
 
     bool Unpack(const TestArchive& archive) {
         const Bytes bytes = BuildZip(archive);
-        return UnpackArchive(scratch.text() + u"\\VORNIX", bytes.data(),
-                             static_cast<uint32_t>(bytes.size()));
+        return UnpackArchive(held, text, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                             &written);
     }
 };
 
@@ -65,6 +74,53 @@ TEST_F(UnpackArchiveTest, CreatesSubFoldersInsideTheFolderOnly) {
     EXPECT_EQ(ReadFileBytes(folder / "docs" / "img" / "logo.txt"), "logo");
     EXPECT_EQ(ReadFileBytes(folder / "bin" / "tool.txt"), "tool");
     EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_EQ(written, (WrittenFiles{u"docs\\img\\logo.txt", u"bin\\tool.txt", u"top.txt"}));
+    EXPECT_TRUE(HoldsOnlyWrittenFiles(held, written));
+}
+
+TEST_F(UnpackArchiveTest, OnlyFilesWrittenWholeCount) {
+    TestEntry broken = File("broken.dll", "data");
+    broken.crc = Crc32("data") ^ 1;
+    TestArchive archive;
+    TestEntry writable = File("twice.txt", "one");
+    writable.externalAttributes = 0100644u << 16;
+    TestEntry failing = writable;
+    failing.crc = 0;
+    archive.entries = {File("./a//b.txt", "b"), broken, writable, failing,
+                       // Read-only: the second copy cannot replace it and leaves it whole.
+                       File("kept.txt", "first"), File("kept.txt", "second")};
+    ASSERT_TRUE(Unpack(archive));
+    EXPECT_EQ(written, (WrittenFiles{u"a\\b.txt", u"kept.txt"}));
+    EXPECT_FALSE(fs::exists(folder / "broken.dll"));
+    EXPECT_FALSE(fs::exists(folder / "twice.txt"));
+    EXPECT_TRUE(HoldsOnlyWrittenFiles(held, written));
+}
+
+TEST_F(UnpackArchiveTest, FinalCheckFindsWhatThisRunDidNotWrite) {
+    TestArchive archive;
+    archive.entries = {File("zandro.exe", "new"), File("sub/lib.dll", "lib")};
+    ASSERT_TRUE(Unpack(archive));
+    ASSERT_TRUE(HoldsOnlyWrittenFiles(held, written));
+
+    WriteFileBytes(folder / "sub" / "version.dll", "planted");
+    EXPECT_FALSE(HoldsOnlyWrittenFiles(held, written));
+    fs::remove(folder / "sub" / "version.dll");
+    fs::create_directories(folder / "empty" / "deeper");
+    EXPECT_TRUE(HoldsOnlyWrittenFiles(held, written));  // folders are fine
+    if (CanMakeFolderLinks(scratch.path())) {
+        fs::create_directory_symlink(scratch.path(), folder / "empty" / "link");
+        EXPECT_FALSE(HoldsOnlyWrittenFiles(held, written));
+        fs::remove(folder / "empty" / "link");
+    }
+    SystemCallsAgain restore;
+    for (const FaultPoint& point :
+         {MakeFaultPoint<&PlatformCalls::nextEntry, -1>("nextEntry"),
+          MakeFaultPoint<&PlatformCalls::openSearch, kInvalidPlatformHandle>("openSearch"),
+          MakeFaultPoint<&PlatformCalls::holdFolder, kInvalidPlatformHandle>("holdFolder")}) {
+        point.failNth(1);
+        EXPECT_FALSE(HoldsOnlyWrittenFiles(held, written)) << point.name;
+        ActivePlatformCalls = kSystemCalls;
+    }
 }
 
 TEST_F(UnpackArchiveTest, SkipsEscapingNamesAndGoesOnWithTheNext) {
@@ -73,7 +129,9 @@ TEST_F(UnpackArchiveTest, SkipsEscapingNamesAndGoesOnWithTheNext) {
                        File("..\\escape3.txt", "x"), Folder("../escape-folder/"),
                        File("/abs.txt", "x"),        File("\\abs2.txt", "x"),
                        File("C:evil.txt", "x"),      File("a:b.txt", "x"),
-                       File(".../escape4.txt", "x"), File("ok.txt", "ok")};
+                       File(".../escape4.txt", "x"), File("CON", "x"),
+                       File("sub/nul.txt", "x"),     Folder("com1/"),
+                       File("ok.txt", "ok")};
     ASSERT_TRUE(Unpack(archive));
 
     EXPECT_EQ(Listing(folder), (std::set<std::string>{"ok.txt"}));
@@ -127,8 +185,8 @@ TEST_F(UnpackArchiveTest, EmptyArchiveWritesNothing) {
 
 TEST_F(UnpackArchiveTest, BytesThatAreNoArchiveAreRefused) {
     const std::string junk = "this is not a zip archive at all";
-    EXPECT_FALSE(UnpackArchive(scratch.text() + u"\\VORNIX", junk.data(),
-                               static_cast<uint32_t>(junk.size())));
+    EXPECT_FALSE(
+        UnpackArchive(held, text, junk.data(), static_cast<uint32_t>(junk.size()), &written));
     EXPECT_TRUE(fs::is_empty(folder));
 }
 
@@ -136,7 +194,11 @@ TEST_F(UnpackArchiveTest, RefillsOverTheOldContents) {
     TestArchive archive;
     archive.entries = {File("sub/a.txt", "new")};
     ASSERT_TRUE(Unpack(archive));
-    ASSERT_TRUE(PrepareExtractionFolder(scratch.text() + u"\\VORNIX"));
+    bool leftBehind = true;
+    const PlatformHandle again = PrepareExtractionFolder(text, &leftBehind);
+    ASSERT_NE(again, kNoFolder);
+    PlatformReleaseFolder(again);
+    EXPECT_FALSE(leftBehind);
     EXPECT_EQ(Listing(folder), (std::set<std::string>{"sub/"}));
     ASSERT_TRUE(Unpack(archive));
     EXPECT_EQ(ReadFileBytes(folder / "sub" / "a.txt"), "new");
@@ -147,30 +209,76 @@ class PrepareFolderTest : public testing::Test {
     ScratchFolder scratch;
     fs::path folder = scratch.path() / "VORNIX";
     std::u16string text = scratch.text() + u"\\VORNIX";
+    bool leftBehind = true;
+    SystemCallsAgain restore;
+
+    // Prepares the folder and releases it again; false when it could not be prepared.
+    bool Prepare() {
+        leftBehind = true;
+        const PlatformHandle held = PrepareExtractionFolder(text, &leftBehind);
+        if (held == kNoFolder) return false;
+        PlatformReleaseFolder(held);
+        return true;
+    }
 };
 
-TEST_F(PrepareFolderTest, CreatesAMissingFolder) {
-    EXPECT_TRUE(PrepareExtractionFolder(text));
+TEST_F(PrepareFolderTest, CreatesAMissingFolderOwnedByTheRunningUser) {
+    EXPECT_TRUE(Prepare());
+    EXPECT_FALSE(leftBehind);
     EXPECT_TRUE(fs::is_directory(folder));
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(folder).permissions(), static_cast<fs::perms>(0755));
+#endif
 }
 
-TEST_F(PrepareFolderTest, EmptiesAnExistingFolderOfFiles) {
+TEST_F(PrepareFolderTest, EmptiesAnExistingFolderOfFilesAndProtectsItAgain) {
     fs::create_directories(folder / "keep");
     WriteFileBytes(folder / "keep" / "old.txt", "x");
     MakeReadOnly(folder / "keep" / "old.txt");
-    EXPECT_TRUE(PrepareExtractionFolder(text));
+#ifndef _WIN32
+    fs::permissions(folder, fs::perms::all);
+    fs::permissions(folder / "keep", fs::perms::all);
+#endif
+    EXPECT_TRUE(Prepare());
+    EXPECT_FALSE(leftBehind);
     EXPECT_TRUE(fs::is_directory(folder / "keep"));
     EXPECT_TRUE(fs::is_empty(folder / "keep"));
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(folder).permissions(), static_cast<fs::perms>(0755));
+    EXPECT_EQ(fs::status(folder / "keep").permissions(), static_cast<fs::perms>(0755));
+#endif
 }
 
-TEST_F(PrepareFolderTest, ReplacesALinkInTheFolderPlaceByARealFolder) {
+TEST_F(PrepareFolderTest, AFileThatCannotBeDeletedIsReported) {
+    fs::create_directories(folder);
+    WriteFileBytes(folder / "held.dll", "x");
+    MakeFaultPoint<&PlatformCalls::deleteFile, false>("deleteFile").failNth(1);
+    EXPECT_TRUE(Prepare());
+    EXPECT_TRUE(leftBehind);
+    EXPECT_TRUE(fs::exists(folder / "held.dll"));
+}
+
+TEST_F(PrepareFolderTest, AFileInTheFolderPlaceOrRefusedProtectionGivesNoFolder) {
+    WriteFileBytes(folder, "not a folder");
+    EXPECT_FALSE(Prepare());
+    EXPECT_EQ(ReadFileBytes(folder), "not a folder");
+    fs::remove(folder);
+    MakeFaultPoint<&PlatformCalls::protectFolder, false>("protectFolder").failNth(1);
+    EXPECT_FALSE(Prepare());
+}
+
+TEST_F(PrepareFolderTest, ReplacesALinkInTheFolderPlaceByARealFolderOrGivesNone) {
     if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
     const fs::path outside = scratch.path() / "outside";
     fs::create_directory(outside);
     WriteFileBytes(outside / "precious.txt", "keep");
     fs::create_directory_symlink(outside, folder);
+    // One that cannot be removed gives no folder at all.
+    MakeFaultPoint<&PlatformCalls::removeDirectory, false>("removeDirectory").failNth(1);
+    EXPECT_FALSE(Prepare());
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder)));
 
-    EXPECT_TRUE(PrepareExtractionFolder(text));
+    EXPECT_TRUE(Prepare());
 
     EXPECT_FALSE(fs::is_symlink(fs::symlink_status(folder)));
     EXPECT_TRUE(fs::is_directory(folder));
@@ -182,13 +290,13 @@ TEST_F(PrepareFolderTest, ReplacesADanglingLinkOrALinkToAFile) {
     if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
     WriteFileBytes(scratch.path() / "target.txt", "keep");
     fs::create_symlink(scratch.path() / "target.txt", folder);
-    EXPECT_TRUE(PrepareExtractionFolder(text));
+    EXPECT_TRUE(Prepare());
     EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder)));
     EXPECT_EQ(ReadFileBytes(scratch.path() / "target.txt"), "keep");
 
     fs::remove(folder);
     fs::create_directory_symlink(scratch.path() / "not-there", folder);
-    EXPECT_TRUE(PrepareExtractionFolder(text));
+    EXPECT_TRUE(Prepare());
     EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder)));
     EXPECT_FALSE(fs::exists(scratch.path() / "not-there"));
 }

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "tests/support/platform_faults.h"
 #include "tests/support/zip_builder.h"
 #include "tests/zip/disk_support.h"
 #include "zip/entry_stream.h"
@@ -62,15 +63,17 @@ std::string Added(const std::string& before, const std::string& after) {
 }
 
 bool IsReadOnly(const fs::path& path) {
-    return (PlatformGetFileAttributes(path.u16string().c_str()) & kAttributeReadOnly) != 0;
+    return (PlatformGetFileAttributes(kNoFolder, path.u16string().c_str()) & kAttributeReadOnly) !=
+           0;
 }
 
-// Records the size of every write; fails the write numbered `failAt` (1-based), if any.
+// Records the size of every write; fails the write numbered `failAt` (1-based), if any, without
+// writing (a full disk on demand).
 std::vector<uint32_t> writeSizes;
 size_t failAt = 0;
-bool RecordWrite(uint32_t size) {
+bool RecordWrite(PlatformHandle file, const void* data, uint32_t size) {
     writeSizes.push_back(size);
-    return writeSizes.size() != failAt;
+    return writeSizes.size() != failAt && kSystemCalls.writeFile(file, data, size);
 }
 
 class Extract : public ::testing::Test {
@@ -78,9 +81,9 @@ class Extract : public ::testing::Test {
     void SetUp() override {
         writeSizes.clear();
         failAt = 0;
-        PlatformSetWriteProbe(RecordWrite);
+        ActivePlatformCalls.writeFile = RecordWrite;
     }
-    void TearDown() override { PlatformSetWriteProbe(nullptr); }
+    SystemCallsAgain restore_;
     fs::path work() const { return scratch_.path() / "work"; }
     // Extraction runs in <scratch>/work, so that what lands beside it or above it shows.
     ScratchFolder scratch_;
@@ -118,7 +121,8 @@ TEST_F(Extract, WritesStoredAndDeflatedEntriesAtBlockBoundariesWithAttributesAnd
         // External attributes 0x20 give 0xA1: read-only, with the archive bit where it exists.
         EXPECT_TRUE(IsReadOnly(e.name));
 #ifdef _WIN32
-        EXPECT_EQ(PlatformGetFileAttributes(fs::path(e.name).u16string().c_str()), 0x21u);
+        EXPECT_EQ(PlatformGetFileAttributes(kNoFolder, fs::path(e.name).u16string().c_str()),
+                  0x21u);
 #endif
         // One write per block of the stream: whole blocks, then the rest.
         std::vector<uint32_t> blocks;
@@ -157,7 +161,7 @@ TEST_F(Extract, ReplacesAWritableFileAndRefusesAReadOnlyOne) {
     }
 #endif
     { std::ofstream("locked") << "keep me"; }
-    ASSERT_TRUE(PlatformSetFileAttributes(u"locked", kAttributeReadOnly));
+    ASSERT_TRUE(PlatformSetFileAttributes(kNoFolder, u"locked", kAttributeReadOnly));
     if (!SystemRefusesWritingTo("locked")) GTEST_SKIP() << "read-only files are writable here";
     EXPECT_EQ(zip.Unzip("locked", 0), ZipCannotCreateFile);
     EXPECT_EQ(ReadFileBytes("locked"), "keep me");
@@ -307,6 +311,49 @@ TEST_F(Extract, MakesDirectoryEntriesUnderTheRootFolderOnly) {
         EXPECT_EQ(zip.Unzip("ignored", static_cast<int32_t>(i + 3)), ZipCannotCreateFile);
     }
     EXPECT_EQ(ListTree(scratch_.path()), "work\nwork/..c\nwork/a..b\nwork/docs\nwork/docs/img\n");
+}
+
+// Inside a held folder the folders are made there, not under the root folder, and no link on the
+// way is followed: a link at a folder step or at the file itself refuses the entry.
+TEST_F(Extract, InsideAHeldFolderNoLinkIsFollowed) {
+    fs::create_directories("held");
+    const fs::path outside = scratch_.path() / "outside";
+    fs::create_directories(outside);
+    WriteFileBytes(outside / "target.txt", "keep");
+    const PlatformHandle held = PlatformHoldFolder(kNoFolder, u"held");
+    ASSERT_NE(held, kInvalidPlatformHandle);
+    const std::u16string root = (work() / "held").u16string() + u'\\';
+    Archive zip(ArchiveOf({MakeEntry("f", "data"), Folder("docs/img/")}));
+    const auto unzip = [&](const char16_t* path, int32_t index) {
+        return UnzipEntryIntoFolder(zip.get(), held, root.c_str(), path, index);
+    };
+
+    EXPECT_EQ(unzip(u"a/b\\file.txt", 0), ZipOk);
+    EXPECT_EQ(ReadFileBytes("held/a/b/file.txt"), "data");
+    EXPECT_EQ(unzip(u"ignored", 1), ZipOk);
+    EXPECT_TRUE(fs::is_directory("held/docs/img"));
+    EXPECT_EQ(ListTree(work()),
+              "held\nheld/a\nheld/a/b\nheld/a/b/file.txt\nheld/docs\nheld/docs/img\n");
+
+    std::error_code error;
+    fs::create_directory_symlink(outside, "held/step", error);
+    fs::create_symlink(outside / "target.txt", "held/leaf.txt", error);
+    if (!error && fs::is_symlink(fs::symlink_status("held/leaf.txt"))) {
+        EXPECT_EQ(unzip(u"step/x.txt", 0), ZipCannotCreateFile);
+        EXPECT_EQ(unzip(u"step/deeper/x.txt", 0), ZipCannotCreateFile);
+        EXPECT_EQ(unzip(u"leaf.txt", 0), ZipCannotCreateFile);
+        EXPECT_EQ(ListTree(outside), "target.txt\n");
+        EXPECT_EQ(ReadFileBytes(outside / "target.txt"), "keep");
+    }
+    for (const char16_t* escaping :
+         {u"../up.txt", u"a/../../up.txt", u"/abs.txt", u"C:x.txt", u"nul"}) {
+        EXPECT_EQ(unzip(escaping, 0), ZipCannotCreateFile);
+    }
+    EXPECT_EQ(ListTree(scratch_.path()).find("up.txt"), std::string::npos);
+    // A path below the folder that does not fit a path buffer with it is refused whole.
+    const std::u16string tooLong(kPathUnits - root.size(), u'n');
+    EXPECT_EQ(unzip(tooLong.c_str(), 0), ZipCannotCreateFile);
+    PlatformReleaseFolder(held);
 }
 
 TEST_F(Extract, RefusesPathsThatDoNotFitTheWorkingBuffers) {

@@ -1,0 +1,225 @@
+// The whole launch with each platform call on the clearing and unpacking path failing once, call
+// by call: whatever fails, nothing is started unless the folder holds exactly what this run
+// unpacked, and nothing outside the folder changes. The temporary directory, the payload, the
+// boxes and the start of the child come from stand-ins, so that the same runs work natively and
+// under Wine.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "launcher/launcher.h"
+#include "platform/platform.h"
+#include "tests/launcher/launcher_test_support.h"
+#include "tests/support/platform_faults.h"
+#include "tests/support/zip_builder.h"
+
+namespace {
+
+// Every file below a folder with its content; links as "-> link", folders left out.
+std::map<std::string, std::string> Files(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
+        const std::string name = fs::relative(it->path(), folder).generic_string();
+        if (it->is_symlink()) {
+            files[name] = "-> link";
+        } else if (it->is_regular_file()) {
+            files[name] = ReadFileBytes(it->path());
+        }
+    }
+    return files;
+}
+
+const std::map<std::string, std::string> kPayloadFiles = {
+    {"zandro.exe", "the new program"},
+    {"lib.dll", "the library"},
+    {"data/readme.txt", "read me"},
+};
+
+// What the stand-ins saw during one launch.
+struct LaunchRecord {
+    std::u16string temp;  // what the temporary directory query answers
+    Bytes payload;
+    fs::path folder;
+    std::vector<std::u16string> started;
+    std::vector<std::u16string> boxes;
+    std::map<std::string, std::string> filesAtStart;
+};
+LaunchRecord record;
+
+uint32_t TempPath(uint32_t units, char16_t* buffer) {
+    if (record.temp.size() + 1 > units) return static_cast<uint32_t>(record.temp.size() + 1);
+    std::copy(record.temp.begin(), record.temp.end(), buffer);
+    buffer[record.temp.size()] = 0;
+    return static_cast<uint32_t>(record.temp.size());
+}
+
+bool Resource(uint16_t, const char16_t*, const void** data, uint32_t* size) {
+    *data = record.payload.data();
+    *size = static_cast<uint32_t>(record.payload.size());
+    return true;
+}
+
+void Box(const char16_t* text, const char16_t*, uint32_t) { record.boxes.push_back(text); }
+
+bool Start(const char16_t* application, char16_t*, PlatformHandle* process,
+           PlatformHandle* thread) {
+    record.started.push_back(application);
+    record.filesAtStart = Files(record.folder);  // what the child would find
+    *process = 0;
+    *thread = 0;
+    return true;
+}
+
+void CloseNothing(PlatformHandle) {}
+
+class FaultLaunch : public testing::Test {
+  protected:
+    ScratchFolder scratch;
+    fs::path temp = scratch.path() / "tmp";
+    fs::path folder = temp / "VORNIX";
+    fs::path outside = scratch.path() / "outside";
+    SystemCallsAgain restore;
+    bool links = CanMakeFolderLinks(scratch.path());
+
+    void SetUp() override {
+        TestArchive archive;
+        archive.entries = {MakeEntry("zandro.exe", "the new program", 8),
+                           MakeEntry("lib.dll", "the library", 8),
+                           MakeEntry("data/readme.txt", "read me", 8), MakeEntry("docs/", "")};
+        archive.entries.back().externalAttributes = 0x10;
+        record.payload = BuildZip(archive);
+        record.temp = temp.u16string() + u'\\';
+        record.folder = folder;
+        fs::create_directories(outside / "inner");
+        WriteFileBytes(outside / "precious.dll", "keep");
+        MakeReadOnly(outside / "precious.dll");
+        WriteFileBytes(outside / "inner" / "also.txt", "keep");
+    }
+
+    // An earlier run's folder, planted files and links to outside in it; or no folder at all.
+    void Lay(bool withOldFolder) {
+        std::error_code error;
+        for (const auto& item : fs::recursive_directory_iterator(temp, error)) {
+            if (!item.is_symlink())
+                fs::permissions(item.path(), fs::perms::owner_all, fs::perm_options::add, error);
+        }
+        fs::remove_all(temp);
+        fs::create_directories(temp);
+        if (!withOldFolder) return;
+        fs::create_directories(folder / "sub" / "deeper");
+        fs::create_directories(folder / "data");
+        WriteFileBytes(folder / "zandro.exe", "an old copy");
+        MakeReadOnly(folder / "zandro.exe");
+        WriteFileBytes(folder / "version.dll", "planted");
+        WriteFileBytes(folder / "data" / "readme.txt", "old");
+        WriteFileBytes(folder / "sub" / "deeper" / "old.txt", "old");
+        MakeReadOnly(folder / "sub" / "deeper" / "old.txt");
+        if (links) {
+            fs::create_directory_symlink(outside, folder / "to-outside");
+            fs::create_symlink(outside / "precious.dll", folder / "sub" / "lib.dll");
+        }
+    }
+
+    // One launch with the stand-ins in place and, when given, the Nth call of `point` failing.
+    // Returns whether that call was reached.
+    bool Launch(const FaultPoint* point, int n) {
+        record.started.clear();
+        record.boxes.clear();
+        record.filesAtStart.clear();
+        ActivePlatformCalls = kSystemCalls;
+        ActivePlatformCalls.getTempPath = TempPath;
+        ActivePlatformCalls.findResource = Resource;
+        ActivePlatformCalls.messageBox = Box;
+        ActivePlatformCalls.createProcess = Start;
+        ActivePlatformCalls.closeProcessHandle = CloseNothing;
+        if (point != nullptr) point->failNth(n);
+        EXPECT_EQ(RunLauncher(), 0);
+        const bool reached = point != nullptr && point->reached();
+        ActivePlatformCalls = kSystemCalls;
+        return reached;
+    }
+
+    // Exactly one outcome; a start only of the new program, beside nothing but files of the
+    // payload (one whose entry failed may be missing); nothing outside changed.
+    void ExpectSound(const std::map<std::string, std::string>& outsideBefore) {
+        EXPECT_EQ(record.started.size() + record.boxes.size(), 1u);
+        if (!record.started.empty()) {
+            EXPECT_EQ(record.started[0], record.temp + u"\\VORNIX\\zandro.exe");
+            EXPECT_EQ(record.filesAtStart.count("zandro.exe"), 1u);
+            for (const auto& [name, content] : record.filesAtStart) {
+                EXPECT_TRUE(kPayloadFiles.count(name) != 0 && kPayloadFiles.at(name) == content)
+                    << name << ": " << content;
+            }
+        } else if (!record.boxes.empty()) {
+            EXPECT_EQ(record.boxes[0], u"释放文件失败或文件被占用！");
+        }
+        EXPECT_EQ(Files(outside), outsideBefore);
+        EXPECT_TRUE(IsReadOnly(outside / "precious.dll"));
+    }
+};
+
+const FaultPoint kPoints[] = {
+    MakeFaultPoint<&PlatformCalls::createFile, kInvalidPlatformHandle>("createFile"),
+    MakeFaultPoint<&PlatformCalls::writeFile, false>("writeFile"),
+    MakeFaultPoint<&PlatformCalls::isDiskFile, false>("isDiskFile"),
+    MakeFaultPoint<&PlatformCalls::setFileTimes, false>("setFileTimes"),
+    MakeFaultPoint<&PlatformCalls::createDirectory, false>("createDirectory"),
+    MakeFaultPoint<&PlatformCalls::deleteFile, false>("deleteFile"),
+    MakeFaultPoint<&PlatformCalls::getFileAttributes, kInvalidAttributes>("getFileAttributes"),
+    MakeFaultPoint<&PlatformCalls::setFileAttributes, false>("setFileAttributes"),
+    MakeFaultPoint<&PlatformCalls::createProtectedFolder, false>("createProtectedFolder"),
+    MakeFaultPoint<&PlatformCalls::holdFolder, kInvalidPlatformHandle>("holdFolder"),
+    MakeFaultPoint<&PlatformCalls::protectFolder, false>("protectFolder"),
+    MakeFaultPoint<&PlatformCalls::openSearch, kInvalidPlatformHandle>("openSearch"),
+    MakeFaultPoint<&PlatformCalls::nextEntry, -1>("nextEntry"),
+    MakeFaultPoint<&PlatformCalls::removeDirectory, false>("removeDirectory"),
+    // Success reported, nothing done: a file that another process holds with delete sharing is
+    // only marked for deletion and keeps its name until that process lets go (or takes the mark
+    // back); Wine reports a link removed that it left in place.
+    MakeFaultPoint<&PlatformCalls::deleteFile, true>("deleteFile left pending"),
+    MakeFaultPoint<&PlatformCalls::removeDirectory, true>("removeDirectory left in place"),
+    MakeFaultPoint<&PlatformCalls::getTempPath, 0u>("getTempPath"),
+    MakeFaultPoint<&PlatformCalls::findResource, false>("findResource"),
+};
+
+}  // namespace
+
+TEST_F(FaultLaunch, WithoutFaultsTheChildStartsOverExactlyThePayload) {
+    for (bool withOldFolder : {true, false}) {
+        SCOPED_TRACE(withOldFolder ? "old folder" : "no folder");
+        Lay(withOldFolder);
+        const auto outsideBefore = Files(outside);
+        Launch(nullptr, 0);
+        ASSERT_EQ(record.started.size(), 1u);
+        EXPECT_EQ(record.filesAtStart, kPayloadFiles);
+        for (const auto& file : kPayloadFiles) EXPECT_TRUE(IsReadOnly(folder / file.first));
+        ExpectSound(outsideBefore);
+    }
+}
+
+TEST_F(FaultLaunch, EachCallFailingOnceStartsNothingThisRunDidNotWrite) {
+    for (const FaultPoint& point : kPoints) {
+        // Only links in the folder are removed as folders; Wine cannot make them here.
+        const bool onPath = links || std::string(point.name).rfind("removeDirectory", 0) != 0;
+        bool everReached = false;
+        for (bool withOldFolder : {true, false}) {
+            for (int n = 1; n < 1000; ++n) {
+                SCOPED_TRACE(testing::Message()
+                             << point.name << " call " << n
+                             << (withOldFolder ? ", old folder" : ", no folder"));
+                Lay(withOldFolder);
+                const auto outsideBefore = Files(outside);
+                const bool reached = Launch(&point, n);
+                ExpectSound(outsideBefore);
+                if (HasFailure()) return;
+                if (!reached) break;
+                everReached = true;
+            }
+        }
+        EXPECT_EQ(everReached, onPath) << point.name << " is never called on this path";
+    }
+}
