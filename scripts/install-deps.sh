@@ -9,7 +9,7 @@ PACKAGES=(
     zlib1g-dev libgtest-dev googletest libbenchmark-dev
     mingw-w64 g++-mingw-w64-i686-posix libz-mingw-w64-dev
     wine wine32 xvfb x11-utils xdotool imagemagick fonts-wqy-microhei
-    locales python3 zip unzip
+    locales python3 python3-pefile zip unzip
 )
 # Locales as `locale -a` spells them, and as /etc/locale.gen spells them.
 LOCALES=(zh_CN.utf8 en_US.utf8)
