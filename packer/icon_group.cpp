@@ -58,6 +58,7 @@ bool ReadIconFile(const ByteBuffer& file, std::vector<IconImage>* images, std::u
                 file.size())) {
         return Fail(error, u"the icon file is truncated (its directory is incomplete)");
     }
+    uint64_t total = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t* entry = file.data() + kIconDirectorySize + kIconFileEntrySize * i;
         const uint32_t size = ReadLe32(entry + 8);
@@ -65,6 +66,8 @@ bool ReadIconFile(const ByteBuffer& file, std::vector<IconImage>* images, std::u
         if (size == 0 || !FitsIn(offset, size, file.size())) {
             return Fail(error, u"the icon file is truncated (an image lies outside it)");
         }
+        total += size;
+        if (total > file.size()) return Fail(error, u"the icon file's images overlap");
         IconImage image{
             entry[0], entry[1], entry[2], entry[3], ReadLe16(entry + 4), ReadLe16(entry + 6), {}};
         image.data.assign(file.begin() + offset, file.begin() + offset + size);

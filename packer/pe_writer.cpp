@@ -83,6 +83,11 @@ void AddPadding(std::vector<ByteSpan>* pieces, uint64_t* position, uint64_t to) 
 
 bool BuildPackedImage(const ByteBuffer& file, const PeImage& image, ResourceTree* tree,
                       PackedImage* packed, std::u16string* error) {
+    // The resource directory's slot must exist: past the declared slots the optional header
+    // may already be the section table.
+    if (image.directoryCount <= kResourceDirectory) {
+        return Fail(error, u"the program has no slot for a resource directory");
+    }
     const uint64_t keptEnd = KeptEnd(file, image, &packed->droppedSignature);
     const uint8_t* optional = file.data() + image.optionalHeaderOffset;
     const uint32_t oldSizeOfImage = ReadLe32(optional + kOptionalSizeOfImage);

@@ -19,6 +19,7 @@ struct TreeReader {
     uint32_t base;   // file offset of the root table
     uint32_t limit;  // bytes of the section's file data from `base` on
     std::set<uint32_t> visited;
+    uint64_t dataBytes;  // of all leaves so far
     ResourceTree* tree;
     std::u16string* error;
 
@@ -62,6 +63,10 @@ struct TreeReader {
         if (size != 0 && !FileOffsetOf(image, rva, size, &offset)) {
             return Fail(u"malformed: in its resources, a resource's data lies outside the file");
         }
+        // Resources do not share bytes: more data than the file holds means records that
+        // point at the same bytes again and again.
+        dataBytes += size;
+        if (dataBytes > file.size()) return Fail(u"malformed: in its resources, data overlaps");
         ResourceLeaf leaf{type, name, static_cast<uint16_t>(language), ReadLe32(record + 8), {}};
         leaf.data.assign(file.begin() + offset, file.begin() + offset + size);
         tree->leaves.push_back(std::move(leaf));
@@ -209,7 +214,7 @@ bool ReadResourceTree(const ByteBuffer& file, const PeImage& image, ResourceTree
         return false;
     }
     const uint32_t limit = section->rawSize - (directory.address - section->virtualAddress);
-    TreeReader reader{file, image, base, limit, {}, tree, error};
+    TreeReader reader{file, image, base, limit, {}, 0, tree, error};
     return reader.ReadTable(0, 0, ResourceKey{}, ResourceKey{});
 }
 

@@ -219,6 +219,21 @@ TEST(PeImage, RefusesResourceTreesThatLoopOrLeaveTheirSection) {
     }
 }
 
+TEST(PeImage, ResourcesNeedTheirDirectorySlot) {
+    ByteBuffer stub = Fixture("stub_rsrc_last.exe");
+    const ReadImage read = MustRead(stub);
+    WriteLe32(stub.data() + read.image.optionalHeaderOffset + 92, 2);  // two directory slots
+    PeImage image;
+    ResourceTree tree;
+    PackedImage packed;
+    std::u16string error;
+    ASSERT_TRUE(ReadPeImage(stub, &image, &error) && ReadResourceTree(stub, image, &tree, &error));
+    EXPECT_TRUE(tree.leaves.empty());
+    tree.leaves.push_back({NumberKey(10), NumberKey(117), 0, 0, ByteBuffer(4, 1)});
+    EXPECT_FALSE(BuildPackedImage(stub, image, &tree, &packed, &error));
+    EXPECT_TRUE(ContainsText(error, u"no slot for a resource directory"));
+}
+
 TEST(PeImage, NewSectionNeedsFreeRoomAfterTheSectionTable) {
     ByteBuffer stub = Fixture("stub_reloc_after.exe");
     const ReadImage read = MustRead(stub);
