@@ -17,7 +17,6 @@
 #include "tests/packer/packer_test_support.h"
 #include "tests/support/scratch_folder.h"
 #include "tests/support/zip_builder.h"
-#include "zip/zip_archive.h"
 
 namespace {
 
@@ -148,21 +147,6 @@ TEST_F(PackTool, PackedFolderUnpacksExactlyThroughTheLaunchersDriver) {
     ASSERT_NE(PlatformGetFileAttributes(Path(u"app/readonly.txt").c_str()) & kAttributeReadOnly,
               0u);
     ExpectUnpacksAsTheSource(u"out.exe", u"app", 4, 6);
-}
-
-// Whether the launcher's reader decodes names flagged as UTF-8 (not before the reader's
-// UTF-8 names are in).
-bool ReaderDecodesUtf8Names() {
-    TestArchive archive;
-    archive.entries = {MakeEntry("caf\xc3\xa9", "x")};
-    archive.entries[0].flags = 0x800;
-    const Bytes zip = BuildZip(archive);
-    ZipArchive* opened = OpenZipFromMemory(zip.data(), static_cast<uint32_t>(zip.size()));
-    ZipEntryInfo info{};
-    const bool decoded =
-        GetZipEntry(opened, 0, &info) == ZipOk && std::u16string(info.name) == u"caf\u00e9";
-    CloseZipArchive(opened);
-    return decoded;
 }
 
 TEST_F(PackTool, NamesInAnyScriptUnpackUnchanged) {

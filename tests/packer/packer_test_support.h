@@ -27,3 +27,7 @@ struct ReadImage {
     ResourceTree tree;
 };
 ReadImage MustRead(const ByteBuffer& file);
+
+// Whether the launcher's reader decodes names flagged as UTF-8 (bit 11). Until it does, names
+// that are not ASCII unpack in the ANSI code page, and the cases that need them skip.
+bool ReaderDecodesUtf8Names();
