@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "packer/message_text.h"
+#include "packer/text.h"
 
 const char16_t kPackUsage[] =
     u"usage: launcher-pack [options] LAUNCHER SOURCE OUTPUT\n"

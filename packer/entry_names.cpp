@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "packer/message_text.h"
+#include "packer/text.h"
 #include "zip/path_rules.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "packer/entry_names.h"
-#include "packer/message_text.h"
+#include "packer/text.h"
 #include "platform/utf8.h"
 
 namespace {

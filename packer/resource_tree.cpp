@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include "packer/text.h"
+
 namespace {
 
 constexpr uint32_t kSubdirectoryBit = 0x80000000;
@@ -10,8 +12,6 @@ constexpr uint32_t kTableHeaderSize = 16;
 constexpr uint32_t kTableEntrySize = 8;
 constexpr uint32_t kDataRecordSize = 16;
 constexpr uint32_t kDataAlignment = 8;
-
-char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c; }
 
 struct TreeReader {
     const ByteBuffer& file;
@@ -189,12 +189,7 @@ bool SameKey(const ResourceKey& a, const ResourceKey& b) {
 }
 
 bool KeyIsText(const ResourceKey& key, const char16_t* text) {
-    if (key.isNumber) return false;
-    size_t i = 0;
-    for (; text[i] != 0; ++i) {
-        if (i >= key.text.size() || AsciiUpper(key.text[i]) != AsciiUpper(text[i])) return false;
-    }
-    return i == key.text.size();
+    return !key.isNumber && SameIgnoringAsciiCase(key.text, text);
 }
 
 bool KeyIsNumber(const ResourceKey& key, uint16_t number) {

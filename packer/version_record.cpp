@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "packer/text.h"
+
 namespace {
 
 constexpr uint32_t kNodeHeaderSize = 6;
@@ -11,17 +13,6 @@ constexpr uint32_t kFixedInfoSignature = 0xFEEF04BD;
 constexpr char16_t kDefaultTable[] = u"080404b0";
 
 uint64_t Align4(uint64_t value) { return AlignUp(value, 4); }
-
-char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c; }
-
-// Keys are looked up as the version query does: ignoring ASCII case.
-bool SameKeyText(const std::u16string& a, const std::u16string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-    }
-    return true;
-}
 
 bool ReadNode(const ByteBuffer& data, uint64_t at, uint64_t end, int depth, VersionNode* node,
               uint64_t* length) {
@@ -89,7 +80,8 @@ VersionNode TextNode(const std::u16string& key, const std::u16string& text) {
 
 VersionNode* FindChild(VersionNode* parent, const std::u16string& key) {
     for (VersionNode& child : parent->children) {
-        if (SameKeyText(child.key, key)) return &child;
+        // Keys are looked up as the version query does: ignoring ASCII case.
+        if (SameIgnoringAsciiCase(child.key, key)) return &child;
     }
     return nullptr;
 }

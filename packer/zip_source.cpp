@@ -1,7 +1,7 @@
 #include "packer/zip_source.h"
 
 #include "packer/entry_names.h"
-#include "packer/message_text.h"
+#include "packer/text.h"
 #include "platform/platform.h"
 #include "zip/entry_stream.h"
 #include "zip/path_rules.h"

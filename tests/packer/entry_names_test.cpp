@@ -7,13 +7,9 @@
 
 #include <string>
 
-namespace {
+#include "tests/packer/packer_test_support.h"
 
-std::string Narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-    return out;
-}
+namespace {
 
 bool Accepted(const std::u16string& name, bool isFolder = false, size_t bytes = 0) {
     std::u16string reason;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "launcher/launcher.h"
-#include "packer/message_text.h"
 #include "packer/pack_tool.h"
+#include "packer/text.h"
 #include "platform/platform.h"
 #include "tests/packer/packer_test_support.h"
 #include "tests/support/scratch_folder.h"
@@ -23,17 +23,6 @@ namespace {
 void Capture(bool toError, const std::u16string& text, void* context) {
     auto* streams = static_cast<std::u16string*>(context);
     streams[toError ? 1 : 0] += text;
-}
-
-std::string Narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-    return out;
-}
-
-FileTime AtUnixSeconds(int64_t seconds) {
-    const uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600) * 10000000;
-    return FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
 }
 
 class PackTool : public ::testing::Test {

@@ -55,3 +55,14 @@ bool ReaderDecodesUtf8Names() {
     CloseZipArchive(opened);
     return decoded;
 }
+
+std::string Narrow(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+FileTime AtUnixSeconds(int64_t seconds) {
+    const uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600) * 10000000;
+    return FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+}

@@ -8,6 +8,7 @@
 #include "packer/pe_image.h"
 #include "packer/pe_writer.h"
 #include "packer/resource_tree.h"
+#include "platform/platform.h"
 
 // A file of tests/data/packer.
 ByteBuffer Fixture(const char* name);
@@ -31,3 +32,9 @@ ReadImage MustRead(const ByteBuffer& file);
 // Whether the launcher's reader decodes names flagged as UTF-8 (bit 11). Until it does, names
 // that are not ASCII unpack in the ANSI code page, and the cases that need them skip.
 bool ReaderDecodesUtf8Names();
+
+// UTF-16 text for test messages, with "?" for what is not ASCII.
+std::string Narrow(const std::u16string& text);
+
+// The file time of a count of seconds since 1970-01-01 UTC.
+FileTime AtUnixSeconds(int64_t seconds);

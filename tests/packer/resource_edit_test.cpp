@@ -13,13 +13,12 @@
 
 namespace {
 
-std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
-
 // The icon numbers that a group's data lists, in order.
 std::vector<uint16_t> GroupNumbers(const ByteBuffer& group) {
     std::vector<uint16_t> numbers;
-    for (uint32_t i = 0; i < ReadLe16(group.data() + 4); ++i)
+    for (uint32_t i = 0; i < ReadLe16(group.data() + 4); ++i) {
         numbers.push_back(ReadLe16(group.data() + 6 + 14 * i + 12));
+    }
     return numbers;
 }
 

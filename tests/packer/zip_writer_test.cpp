@@ -13,11 +13,6 @@
 
 namespace {
 
-FileTime AtUnixSeconds(int64_t seconds) {
-    const uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600) * 10000000;
-    return FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
-}
-
 int64_t Seconds(const FileTime& time) { return UnixSecondsOf(time); }
 
 ZipEntryFacts File(const std::u16string& name, uint32_t attributes, int64_t written) {

@@ -1,4 +1,4 @@
-#include "packer/message_text.h"
+#include "packer/text.h"
 
 #include <cstdio>
 
@@ -9,6 +9,8 @@ std::u16string Widen(const char* text) {
     for (size_t i = 0; text[i] != 0; ++i) out += static_cast<char16_t>(text[i]);
     return out;
 }
+
+char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c; }
 
 }  // namespace
 
@@ -31,4 +33,12 @@ std::u16string SizeText(uint64_t bytes) {
         std::snprintf(text, sizeof text, "%.2f GB", bytes / 1e9);
     }
     return Widen(text);
+}
+
+bool SameIgnoringAsciiCase(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+    }
+    return true;
 }
