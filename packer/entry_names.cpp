@@ -129,7 +129,9 @@ bool CheckEntryName(const std::u16string& name, bool isFolder, size_t storedByte
     if (isFolder && length > kMaxFolderNameUnits) {
         return Refuse(reason, name, LengthReason(length, kMaxFolderNameUnits, u"a folder's name"));
     }
-    if (!isFolder && length > kMaxFileNameUnits) {
+    // A file's path, against the extractor's own rule, below a prefix of the allowed length.
+    static const std::u16string typicalPrefix(kExtractionPrefixUnits, u'x');
+    if (!isFolder && !FitsPathBuffer(typicalPrefix.c_str(), name.c_str())) {
         return Refuse(reason, name, LengthReason(length, kMaxFileNameUnits, u"a file's name"));
     }
     const long parent = LastSeparator(name.c_str(), length);

@@ -12,10 +12,7 @@ namespace {
 // Reads the data of the entry the reader stands on to its end. True when it came out whole:
 // the stream's CRC-32 matched and it gave exactly the entry's size.
 bool EntryDataVerifies(ZipDirectoryReader* reader, uint32_t size) {
-    if (OpenEntryStream(reader) != ReaderOk) {
-        CloseEntryStream(reader);
-        return false;
-    }
+    if (OpenEntryStream(reader) != ReaderOk) return false;  // no stream is left open then
     uint8_t block[kEntryStreamBufferSize];
     uint64_t total = 0;
     int32_t n = 0;
