@@ -26,9 +26,16 @@ bool IsPayload(const ResourceLeaf& leaf) {
     return KeyIsText(leaf.type, kPayloadType) && KeyIsNumber(leaf.name, kPayloadId);
 }
 
+// The last step of a path.
+std::u16string LastStep(const std::u16string& path) {
+    const size_t cut = path.find_last_of(u"/\\");
+    return cut == std::u16string::npos ? path : path.substr(cut + 1);
+}
+
 struct Run {
     const PackConsole& console;
     PackOptions options;
+    std::u16string temporary;  // the file beside OUTPUT that becomes it
 
     void Say(const std::u16string& line) { console.write(false, line + u"\n", console.context); }
     void Warn(const std::u16string& line) {
@@ -51,9 +58,11 @@ struct Run {
     int CheckOutputPath();
     int ReadLauncher(ByteBuffer* file, PeImage* image, ResourceTree* tree);
     int Brand(ResourceTree* tree, uint16_t language);
+    void LeaveOutOwnFiles(std::vector<WalkedEntry>* entries);
     int ZipFolder(ByteBuffer* zip);
     int ReadZip(ByteBuffer* zip);
-    int Write(const PackedImage& packed);
+    int Build(ByteBuffer* launcher, ResourceTree* tree, PackedImage* packed);
+    int Write(PlatformHandle file, const std::u16string& temporary, const PackedImage& packed);
     int Pack();
 };
 
@@ -126,15 +135,36 @@ int Run::Brand(ResourceTree* tree, uint16_t language) {
     return kPackDone;
 }
 
+// A SOURCE that holds OUTPUT holds the file being written too, and perhaps an earlier OUTPUT:
+// neither belongs in the payload (each packing would nest the last one in it).
+void Run::LeaveOutOwnFiles(std::vector<WalkedEntry>* entries) {
+    const std::u16string outputName = LastStep(options.output);
+    const std::u16string temporaryName = LastStep(temporary);
+    auto own = [&](const WalkedEntry& entry) {
+        const std::u16string name = entry.facts.name;
+        if (entry.isFolder || !(SameIgnoringAsciiCase(name, outputName) ||
+                                SameIgnoringAsciiCase(name, temporaryName))) {
+            return false;
+        }
+        if (PlatformSameFile(entry.path.c_str(), temporary.c_str())) return true;
+        if (!PlatformSameFile(entry.path.c_str(), options.output.c_str())) return false;
+        Say(u"Leaving out " + Quoted(entry.path) + u", which is OUTPUT itself");
+        return true;
+    };
+    entries->erase(std::remove_if(entries->begin(), entries->end(), own), entries->end());
+}
+
 int Run::ZipFolder(ByteBuffer* zip) {
     std::vector<WalkedEntry> entries;
     std::u16string error;
-    if (!WalkFolder(options.source, &entries, &error)) return Refuse(error);
+    const std::u16string in = u"SOURCE " + Quoted(options.source) + u": ";
+    if (!WalkFolder(options.source, &entries, &error)) return Refuse(in + error);
+    LeaveOutOwnFiles(&entries);
     EntryNameSet names;
     uint64_t total = 0;
     size_t files = 0;
     for (const WalkedEntry& entry : entries) {
-        if (!AddEntryName(&names, entry.name, entry.isFolder, &error)) return Refuse(error);
+        if (!AddEntryName(&names, entry.name, entry.isFolder, &error)) return Refuse(in + error);
         if (!entry.isFolder) ++files;
         total += entry.facts.size;
     }
@@ -193,48 +223,35 @@ int Run::ReadZip(ByteBuffer* zip) {
     return kPackDone;
 }
 
-int Run::Write(const PackedImage& packed) {
+// Writes the image into the file made beside OUTPUT and renames it over OUTPUT.
+int Run::Write(PlatformHandle file, const std::u16string& temporary, const PackedImage& packed) {
     Say(u"Writing " + Quoted(options.output) + u" (" + SizeText(packed.size) + u")");
-    std::u16string temporary;
-    const PlatformHandle file = PlatformCreateFileBeside(options.output.c_str(), &temporary);
+    bool written = true;
+    for (const ByteSpan& piece : packed.pieces) {
+        written = written && PlatformWriteFile(file, piece.data, static_cast<uint32_t>(piece.size));
+    }
     std::u16string failure;
-    if (file == kInvalidPlatformHandle) {
-        failure = u"cannot create a file beside OUTPUT " + Quoted(options.output) + u": " +
-                  PlatformLastErrorText();
-    } else {
-        bool written = true;
-        for (const ByteSpan& piece : packed.pieces) {
-            written =
-                written && PlatformWriteFile(file, piece.data, static_cast<uint32_t>(piece.size));
-        }
-        if (!written)
-            failure = u"cannot write " + Quoted(temporary) + u": " + PlatformLastErrorText();
-        const bool finished = PlatformFinishFile(file);
-        if (written && !finished) {
-            failure = u"cannot write " + Quoted(temporary) + u": " + PlatformLastErrorText();
-        }
-        if (failure.empty() && !PlatformReplaceFile(temporary.c_str(), options.output.c_str())) {
-            failure = u"cannot put the new file in the place of OUTPUT " + Quoted(options.output) +
-                      u": " + PlatformLastErrorText();
-        }
-        if (!failure.empty()) PlatformDeleteFile(temporary.c_str());
+    if (!written) failure = u"cannot write " + Quoted(temporary) + u": " + PlatformLastErrorText();
+    const bool finished = PlatformFinishFile(file);
+    if (written && !finished) {
+        failure = u"cannot write " + Quoted(temporary) + u": " + PlatformLastErrorText();
     }
-    if (!failure.empty()) {
-        console.write(true, u"launcher-pack: error: " + failure + u"\n", console.context);
-        return kPackWriteFailed;
+    if (failure.empty() && !PlatformReplaceFile(temporary.c_str(), options.output.c_str())) {
+        failure = u"cannot put the new file in the place of OUTPUT " + Quoted(options.output) +
+                  u": " + PlatformLastErrorText();
     }
-    return kPackDone;
+    if (failure.empty()) return kPackDone;
+    PlatformDeleteFile(temporary.c_str());
+    console.write(true, u"launcher-pack: error: " + failure + u"\n", console.context);
+    return kPackWriteFailed;
 }
 
-int Run::Pack() {
-    if (const int status = CheckOutputPath()) return status;
-    ByteBuffer launcher;
+int Run::Build(ByteBuffer* launcher, ResourceTree* tree, PackedImage* packed) {
     PeImage image;
-    ResourceTree tree;
-    if (const int status = ReadLauncher(&launcher, &image, &tree)) return status;
+    if (const int status = ReadLauncher(launcher, &image, tree)) return status;
     const uint16_t language =
-        std::find_if(tree.leaves.begin(), tree.leaves.end(), IsPayload)->language;
-    if (const int status = Brand(&tree, language)) return status;
+        std::find_if(tree->leaves.begin(), tree->leaves.end(), IsPayload)->language;
+    if (const int status = Brand(tree, language)) return status;
 
     const uint32_t attributes = PlatformGetFileAttributes(options.source.c_str());
     if (attributes == kInvalidAttributes) {
@@ -246,23 +263,46 @@ int Run::Pack() {
     // Every language of the payload carries the new archive (a launcher has one, which takes
     // the archive over instead of a copy).
     std::vector<ResourceLeaf*> payloads;
-    for (ResourceLeaf& leaf : tree.leaves) {
+    for (ResourceLeaf& leaf : tree->leaves) {
         if (IsPayload(leaf)) payloads.push_back(&leaf);
     }
     for (size_t i = 0; i + 1 < payloads.size(); ++i) payloads[i]->data = zip;
     payloads.back()->data = std::move(zip);
 
-    PackedImage packed;
     std::u16string error;
-    if (!BuildPackedImage(launcher, image, &tree, &packed, &error)) {
+    if (!BuildPackedImage(*launcher, image, tree, packed, &error)) {
         return Refuse(u"LAUNCHER " + Quoted(options.launcher) + u": " + error);
     }
-    if (packed.droppedSignature) {
+    if (packed->droppedSignature) {
         Warn(
             u"LAUNCHER was signed; the signature would no longer match and is dropped: sign "
             u"OUTPUT after packing");
     }
-    if (const int status = Write(packed)) return status;
+    return kPackDone;
+}
+
+int Run::Pack() {
+    if (const int status = CheckOutputPath()) return status;
+    // The file beside OUTPUT comes first: a folder that cannot be written to is found before
+    // the work, not after it.
+    const PlatformHandle file = PlatformCreateFileBeside(options.output.c_str(), &temporary);
+    if (file == kInvalidPlatformHandle) {
+        console.write(true,
+                      u"launcher-pack: error: cannot create a file beside OUTPUT " +
+                          Quoted(options.output) + u": " + PlatformLastErrorText() + u"\n",
+                      console.context);
+        return kPackWriteFailed;
+    }
+    ByteBuffer launcher;
+    ResourceTree tree;
+    PackedImage packed;  // refers to the launcher's bytes and the tree
+    const int status = Build(&launcher, &tree, &packed);
+    if (status != kPackDone) {
+        PlatformCloseFile(file);
+        PlatformDeleteFile(temporary.c_str());
+        return status;
+    }
+    if (const int written = Write(file, temporary, packed)) return written;
     Say(u"Done: " + Quoted(options.output));
     return kPackDone;
 }
@@ -270,7 +310,7 @@ int Run::Pack() {
 }  // namespace
 
 int RunPackTool(const std::vector<std::u16string>& args, const PackConsole& console) {
-    Run run{console, {}};
+    Run run{console, {}, {}};
     std::u16string error;
     if (!ParseCommandLine(args, &run.options, &error)) {
         console.write(true, u"launcher-pack: error: " + error + u"\n\n" + kPackUsage,

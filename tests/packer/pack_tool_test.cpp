@@ -7,6 +7,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,24 @@ TEST_F(PackTool, NamesInAnyScriptUnpackUnchanged) {
     MakeFile(u"app/\u8bf4\u660e/\u8bf4\u660e.txt", "chinese");
     ASSERT_EQ(Run({stub_, Path(u"app"), Path(u"out.exe")}), kPackDone) << Narrow(err_);
     ExpectUnpacksAsTheSource(u"out.exe", u"app", 3, 4);
+}
+
+TEST_F(PackTool, OutputInsideTheSourceIsNotPackedIntoItself) {
+    MakeApplication();
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(Run({stub_, Path(u"app"), Path(u"app/Packed.exe")}), kPackDone) << Narrow(err_);
+    }
+    EXPECT_NE(out_.find(u"which is OUTPUT itself"), std::u16string::npos) << Narrow(out_);
+    const ByteBuffer payload = Payload(Path(u"app/Packed.exe"));
+    EXPECT_EQ(
+        std::search(payload.begin(), payload.end(), std::begin("Packed"), std::end("Packed") - 1),
+        payload.end());
+    fs::remove(scratch_.path() / "app" / "Packed.exe");
+    MakeFolder(u"check");
+    ASSERT_TRUE(
+        UnpackArchive(Path(u"check"), payload.data(), static_cast<uint32_t>(payload.size())));
+    EXPECT_FALSE(fs::exists(scratch_.path() / "check" / "Packed.exe.part"));
+    EXPECT_TRUE(fs::exists(scratch_.path() / "check" / "zandro.exe"));
 }
 
 TEST_F(PackTool, ZipSourceIsEmbeddedAsItIs) {
