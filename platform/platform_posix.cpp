@@ -540,3 +540,158 @@ const PlatformCalls kSystemCalls = kSystemTable;
 PlatformCalls ActivePlatformCalls = kSystemTable;
 
 uint32_t PlatformGetLastError() { return lastSpawnError; }
+
+// ---- Packing tool --------------------------------------------------------------------------
+
+namespace {
+
+FileTime FileTimeFromTimespec(const timespec& time) {
+    const uint64_t ticks = static_cast<uint64_t>(static_cast<int64_t>(time.tv_sec) * 10000000 +
+                                                 time.tv_nsec / 100 + kUnixEpochAsFileTime);
+    return FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+}
+
+// Runs `step` and keeps the errno of an earlier failure across it.
+template <typename Step>
+void KeepingErrno(Step step) {
+    const int saved = errno;
+    step();
+    errno = saved;
+}
+
+bool DescribeEntry(const std::string& full, PlatformListedEntry* entry) {
+    struct stat own {};
+    if (lstat(full.c_str(), &own) != 0) return false;
+    struct stat facts = own;
+    uint32_t attributes = 0;
+    if (S_ISLNK(own.st_mode)) {
+        attributes |= kAttributeReparsePoint;
+        if (stat(full.c_str(), &facts) != 0) facts = own;  // leads nowhere
+    }
+    if (S_ISDIR(facts.st_mode)) attributes |= kAttributeDirectory;
+    if (!S_ISLNK(facts.st_mode) && (facts.st_mode & kWriteBits) == 0) {
+        attributes |= kAttributeReadOnly;
+    }
+    entry->attributes = attributes == 0 ? kAttributeNormal : attributes;
+    entry->size = S_ISREG(facts.st_mode) ? static_cast<uint64_t>(facts.st_size) : 0;
+    entry->accessTime = FileTimeFromTimespec(facts.st_atim);
+    entry->writeTime = FileTimeFromTimespec(facts.st_mtim);
+    entry->creationTime = entry->writeTime;
+    entry->hasCreationTime = false;
+    return true;
+}
+
+}  // namespace
+
+bool PlatformListFolder(const char16_t* folder, ListedEntryVisitor visit, void* context) {
+    std::string path = NativePath(folder);
+    DIR* listing = opendir(path.c_str());
+    if (listing == nullptr) return false;
+    if (path.empty() || path.back() != '/') path += '/';
+    bool listed = true;
+    errno = 0;
+    while (dirent* found = readdir(listing)) {
+        const std::string name = found->d_name;
+        if (name == "." || name == "..") continue;
+        PlatformListedEntry entry{};
+        const std::u16string wide = Utf8ToUtf16(name.c_str());
+        if (Utf16ToUtf8(wide.c_str()) != name || wide.size() >= 260) {
+            errno = EILSEQ;
+            listed = false;
+            break;
+        }
+        std::memcpy(entry.name, wide.c_str(), (wide.size() + 1) * sizeof(char16_t));
+        if (!DescribeEntry(path + name, &entry)) {
+            listed = false;
+            break;
+        }
+        if (!visit(entry, context)) break;
+        errno = 0;
+    }
+    if (listed && errno != 0) listed = false;  // readdir failed
+    KeepingErrno([&] { closedir(listing); });
+    return listed;
+}
+
+bool PlatformReadWholeFile(const char16_t* path, uint64_t maxBytes, std::vector<uint8_t>* bytes) {
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+    const int fd = open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool readOk = fstat(fd, &info) == 0;
+    if (readOk && !S_ISREG(info.st_mode)) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        readOk = false;
+    }
+    if (readOk && static_cast<uint64_t>(info.st_size) > maxBytes) {
+        errno = EFBIG;
+        readOk = false;
+    }
+    bytes->clear();
+    if (readOk) bytes->reserve(static_cast<size_t>(info.st_size));
+    uint8_t block[65536];
+    while (readOk) {
+        const ssize_t n = read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) readOk = false;
+        if (n <= 0) break;
+        if (bytes->size() + static_cast<size_t>(n) > maxBytes) {  // grew while being read
+            errno = EFBIG;
+            readOk = false;
+            break;
+        }
+        bytes->insert(bytes->end(), block, block + n);
+    }
+    KeepingErrno([&] { close(fd); });
+    return readOk;
+}
+
+bool PlatformSameFile(const char16_t* a, const char16_t* b) {
+    struct stat first {};
+    struct stat second {};
+    return stat(NativePath(a).c_str(), &first) == 0 && stat(NativePath(b).c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+PlatformHandle PlatformCreateFileBeside(const char16_t* path, std::u16string* created) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::u16string candidate = path;
+        candidate += u".part";
+        if (attempt > 0) {
+            for (char digit : std::to_string(attempt)) candidate += static_cast<char16_t>(digit);
+        }
+        // A program: executable as far as the umask allows, as a linker makes it.
+        const int fd = open(NativePath(candidate.c_str()).c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
+        if (fd >= 0) {
+            *created = candidate;
+            return static_cast<PlatformHandle>(fd);
+        }
+        if (errno != EEXIST) break;
+    }
+    return kInvalidPlatformHandle;
+}
+
+bool PlatformFinishFile(PlatformHandle file) {
+    const bool synced = fsync(FileDescriptor(file)) == 0;
+    bool closed = false;
+    KeepingErrno([&] { closed = close(FileDescriptor(file)) == 0; });
+    return synced && closed;
+}
+
+bool PlatformReplaceFile(const char16_t* from, const char16_t* to) {
+    return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+std::u16string PlatformLastErrorText() { return Utf8ToUtf16(std::strerror(errno)); }
+
+void PlatformWriteStream(bool toError, const char16_t* text) {
+    const std::string bytes = Utf16ToUtf8(text);
+    const int fd = toError ? STDERR_FILENO : STDOUT_FILENO;
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}

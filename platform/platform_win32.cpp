@@ -324,3 +324,193 @@ const PlatformCalls kSystemCalls = kSystemTable;
 PlatformCalls ActivePlatformCalls = kSystemTable;
 
 uint32_t PlatformGetLastError() { return GetLastError(); }
+
+// ---- Packing tool --------------------------------------------------------------------------
+
+namespace {
+
+FileTime FromFiletime(const FILETIME& time) {
+    return FileTime{time.dwLowDateTime, time.dwHighDateTime};
+}
+
+// Runs `step` and keeps the last-error value of an earlier failure across it.
+template <typename Step>
+void KeepingLastError(Step step) {
+    const DWORD saved = GetLastError();
+    step();
+    SetLastError(saved);
+}
+
+// Opens a path for its facts only, following links; INVALID_HANDLE_VALUE when it cannot.
+HANDLE OpenForFacts(const char16_t* path) {
+    return CreateFileW(Wide(path), FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The facts of the file a link leads to; false when it leads nowhere.
+bool DescribeLinkTarget(const std::u16string& path, PlatformListedEntry* entry) {
+    const HANDLE target = OpenForFacts(path.c_str());
+    if (target == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(target, &info) != FALSE;
+    CloseHandle(target);
+    if (!known) return false;
+    entry->attributes = info.dwFileAttributes | kAttributeReparsePoint;
+    entry->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    entry->creationTime = FromFiletime(info.ftCreationTime);
+    entry->accessTime = FromFiletime(info.ftLastAccessTime);
+    entry->writeTime = FromFiletime(info.ftLastWriteTime);
+    return true;
+}
+
+}  // namespace
+
+bool PlatformListFolder(const char16_t* folder, ListedEntryVisitor visit, void* context) {
+    std::u16string base = folder;
+    if (!base.empty() && base.back() != u'\\' && base.back() != u'/') base += u'\\';
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(Wide((base + u"*").c_str()), &data);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool listed = true;
+    for (bool more = true; more;) {
+        const char16_t* name = reinterpret_cast<const char16_t*>(data.cFileName);
+        const bool dots = std::char_traits<char16_t>::compare(name, u".", 2) == 0 ||
+                          std::char_traits<char16_t>::compare(name, u"..", 3) == 0;
+        if (!dots) {
+            PlatformListedEntry entry{};
+            std::memcpy(entry.name, data.cFileName, sizeof(entry.name));
+            entry.name[259] = 0;
+            entry.attributes = data.dwFileAttributes;
+            entry.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+            entry.creationTime = FromFiletime(data.ftCreationTime);
+            entry.accessTime = FromFiletime(data.ftLastAccessTime);
+            entry.writeTime = FromFiletime(data.ftLastWriteTime);
+            entry.hasCreationTime = true;
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                DescribeLinkTarget(base + name, &entry);
+            }
+            if (!visit(entry, context)) break;
+        }
+        if (!FindNextFileW(search, &data)) {
+            listed = GetLastError() == ERROR_NO_MORE_FILES;
+            more = false;
+        }
+    }
+    KeepingLastError([&] { FindClose(search); });
+    return listed;
+}
+
+bool PlatformReadWholeFile(const char16_t* path, uint64_t maxBytes, std::vector<uint8_t>* bytes) {
+    const HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    bool readOk = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) != FALSE;
+    if (readOk && static_cast<uint64_t>(size.QuadPart) > maxBytes) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        readOk = false;
+    }
+    bytes->clear();
+    if (readOk) bytes->reserve(static_cast<size_t>(size.QuadPart));
+    uint8_t block[65536];
+    while (readOk) {
+        DWORD got = 0;
+        if (!ReadFile(file, block, sizeof block, &got, nullptr)) readOk = false;
+        if (!readOk || got == 0) break;
+        if (bytes->size() + got > maxBytes) {  // grew while being read
+            SetLastError(ERROR_FILE_TOO_LARGE);
+            readOk = false;
+            break;
+        }
+        bytes->insert(bytes->end(), block, block + got);
+    }
+    KeepingLastError([&] { CloseHandle(file); });
+    return readOk;
+}
+
+bool PlatformSameFile(const char16_t* a, const char16_t* b) {
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const char16_t* paths[2] = {a, b};
+    for (int i = 0; i < 2; ++i) {
+        const HANDLE file = OpenForFacts(paths[i]);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const bool known = GetFileInformationByHandle(file, &info[i]) != FALSE;
+        CloseHandle(file);
+        if (!known) return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+           info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+PlatformHandle PlatformCreateFileBeside(const char16_t* path, std::u16string* created) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::u16string candidate = path;
+        candidate += u".part";
+        if (attempt > 0) {
+            wchar_t digits[12];
+            wsprintfW(digits, L"%d", attempt);
+            candidate += reinterpret_cast<const char16_t*>(digits);
+        }
+        const HANDLE file = CreateFileW(Wide(candidate.c_str()), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            *created = candidate;
+            return reinterpret_cast<PlatformHandle>(file);
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return kInvalidPlatformHandle;
+}
+
+bool PlatformFinishFile(PlatformHandle file) {
+    const bool flushed = FlushFileBuffers(ToHandle(file)) != FALSE;
+    bool closed = false;
+    KeepingLastError([&] { closed = CloseHandle(ToHandle(file)) != FALSE; });
+    return flushed && closed;
+}
+
+bool PlatformReplaceFile(const char16_t* from, const char16_t* to) {
+    return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+           FALSE;
+}
+
+std::u16string PlatformLastErrorText() {
+    const DWORD error = GetLastError();
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::u16string out;
+    if (length > 0 && text != nullptr) out.assign(reinterpret_cast<const char16_t*>(text), length);
+    LocalFree(text);
+    while (!out.empty() && (out.back() == u'\n' || out.back() == u'\r' || out.back() == u'.' ||
+                            out.back() == u' ')) {
+        out.pop_back();
+    }
+    if (out.empty()) {
+        wchar_t digits[32];
+        wsprintfW(digits, L"system error %lu", static_cast<unsigned long>(error));
+        out = reinterpret_cast<const char16_t*>(digits);
+    }
+    return out;
+}
+
+void PlatformWriteStream(bool toError, const char16_t* text) {
+    const HANDLE stream = GetStdHandle(toError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    if (stream == nullptr || stream == INVALID_HANDLE_VALUE) return;
+    const int units = static_cast<int>(std::char_traits<char16_t>::length(text));
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(stream, &mode)) {
+        WriteConsoleW(stream, Wide(text), static_cast<DWORD>(units), &written, nullptr);
+        return;
+    }
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, Wide(text), units, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, Wide(text), units, &bytes[0], size, nullptr, nullptr);
+    WriteFile(stream, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}

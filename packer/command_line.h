@@ -1,0 +1,31 @@
+// The packer's command line:
+//   launcher-pack [--icon FILE.ico] [--version A.B.C.D] [--product-name TEXT]
+//                 [--description TEXT] [--company TEXT] [--copyright TEXT] [--level 0-9]
+//                 LAUNCHER SOURCE OUTPUT
+// Options also take the form --name=VALUE; "--" ends them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "packer/version_record.h"
+
+struct PackOptions {
+    bool help = false;
+    std::u16string icon;  // empty: keep the icon
+    VersionEdit version;
+    int level = 9;
+    bool levelGiven = false;
+    std::u16string launcher;
+    std::u16string source;
+    std::u16string output;
+};
+
+extern const char16_t kPackUsage[];
+
+// Reads the arguments after the program's name. False with a reason for a wrong command line.
+bool ParseCommandLine(const std::vector<std::u16string>& args, PackOptions* options,
+                      std::u16string* error);
+
+// "A.B.C.D": four decimal numbers from 0 to 65535.
+bool ParseVersionNumbers(const std::u16string& text, uint16_t numbers[4]);

@@ -1,0 +1,180 @@
+#include "packer/entry_names.h"
+
+#include <string>
+#include <vector>
+
+#include "packer/text.h"
+#include "zip/path_rules.h"
+
+namespace {
+
+constexpr char16_t kMainProgram[] = u"ZANDRO.EXE";
+
+// Upper case as NTFS compares names, for the scripts whose letters have two cases most often
+// met in file names: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic.
+char16_t FoldCase(char16_t c) {
+    if (c >= u'a' && c <= u'z') return c - 0x20;
+    if (c >= 0x00E0 && c <= 0x00FE && c != 0x00F7) return c - 0x20;
+    if (c == 0x00FF) return 0x0178;
+    if (c >= 0x0100 && c <= 0x017F && c != 0x0131 && c != 0x0138 && c != 0x0149 && c != 0x017F) {
+        // Pairs: upper even, lower odd, except 0x0139-0x0148 and 0x0179-0x017E, which are
+        // upper odd, lower even.
+        const bool oddUpper = (c >= 0x0139 && c <= 0x0148) || (c >= 0x0179 && c <= 0x017E);
+        const bool lower = oddUpper ? (c % 2 == 0) : (c % 2 == 1);
+        return lower ? c - 1 : c;
+    }
+    if (c >= 0x03B1 && c <= 0x03C9 && c != 0x03C2) return c - 0x20;
+    if (c >= 0x0430 && c <= 0x044F) return c - 0x20;
+    if (c >= 0x0450 && c <= 0x045F) return c - 0x50;
+    return c;
+}
+
+// The steps of a name, without empty ones (Windows reads "a//b" as "a/b").
+std::vector<std::u16string> Steps(const std::u16string& name) {
+    std::vector<std::u16string> steps;
+    std::u16string step;
+    for (char16_t c : name) {
+        if (IsSeparator(c)) {
+            if (!step.empty()) steps.push_back(step);
+            step.clear();
+        } else {
+            step += c;
+        }
+    }
+    if (!step.empty()) steps.push_back(step);
+    return steps;
+}
+
+bool Refuse(std::u16string* reason, const std::u16string& name, const std::u16string& why) {
+    *reason = Quoted(name) + u" " + why;
+    return false;
+}
+
+// The first character of a step that Windows does not allow in a name, or 0.
+char16_t ForbiddenCharacter(const std::u16string& step) {
+    for (char16_t c : step) {
+        if (c < 0x20 || c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' ||
+            c == u'*') {
+            return c;
+        }
+    }
+    return 0;
+}
+
+bool HasUnpairedSurrogate(const std::u16string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::u16string CharacterText(char16_t c) {
+    if (c < 0x20) return u"a control character (" + NumberText(c) + u")";
+    return std::u16string(u"\"") + c + u"\"";
+}
+
+std::u16string LengthReason(size_t length, size_t limit, const char16_t* what) {
+    return u"is too long: " + NumberText(length) + u" units, and " + what + u" may have at most " +
+           NumberText(limit) + u" so that its path below " +
+           u"%TEMP%\\VORNIX fits the 260 units that Windows opens (allowing " +
+           NumberText(kTempFolderAllowance) + u" units for %TEMP% itself, as in " +
+           u"C:\\Users\\<a 20-character user name>\\AppData\\Local\\Temp\\)";
+}
+
+}  // namespace
+
+bool CheckEntryName(const std::u16string& name, bool isFolder, size_t storedBytes,
+                    std::u16string* reason) {
+    const std::vector<std::u16string> steps = Steps(name);
+    if (steps.empty()) return Refuse(reason, name, u"is an empty name");
+    if (IsSeparator(name[0])) {
+        return Refuse(reason, name, u"is absolute: the launcher skips it");
+    }
+    if (name.find(u':') != std::u16string::npos) {
+        return Refuse(reason, name,
+                      u"holds \":\" (a drive letter or a stream): the launcher skips it");
+    }
+    for (const std::u16string& step : steps) {
+        if (IsParentStep(step.data(), step.size())) {
+            return Refuse(reason, name, u"goes up out of the folder: the launcher skips it");
+        }
+        if (IsDeviceStep(step.data(), step.size())) {
+            return Refuse(reason, name,
+                          u"names a device (such as CON, NUL or COM1): the launcher skips it");
+        }
+        if (const char16_t c = ForbiddenCharacter(step)) {
+            return Refuse(
+                reason, name,
+                u"holds " + CharacterText(c) + u", which Windows does not allow in names");
+        }
+        if (step.back() == u'.' || step.back() == u' ') {
+            return Refuse(reason, name,
+                          u"has a step that ends in a dot or a blank, which Windows drops: it "
+                          u"would unpack under another name");
+        }
+    }
+    if (HasUnpairedSurrogate(name)) return Refuse(reason, name, u"is not valid Unicode");
+    if (!IsSafeEntryName(name.c_str())) {  // the launcher's own rule has the last word
+        return Refuse(reason, name, u"would be skipped by the launcher");
+    }
+
+    size_t length = name.size();
+    while (length > 0 && IsSeparator(name[length - 1])) --length;
+    if (isFolder && length > kMaxFolderNameUnits) {
+        return Refuse(reason, name, LengthReason(length, kMaxFolderNameUnits, u"a folder's name"));
+    }
+    // A file's path, against the extractor's own rule, below a prefix of the allowed length.
+    static const std::u16string typicalPrefix(kExtractionPrefixUnits, u'x');
+    if (!isFolder && !FitsPathBuffer(typicalPrefix.c_str(), name.c_str())) {
+        return Refuse(reason, name, LengthReason(length, kMaxFileNameUnits, u"a file's name"));
+    }
+    const long parent = LastSeparator(name.c_str(), length);
+    if (parent > 0 && static_cast<size_t>(parent) > kMaxFolderNameUnits) {
+        return Refuse(reason, name,
+                      LengthReason(static_cast<size_t>(parent), kMaxFolderNameUnits,
+                                   u"the name of the folder it is in"));
+    }
+    if (storedBytes > kMaxStoredNameBytes) {
+        return Refuse(reason, name,
+                      u"is too long: " + NumberText(storedBytes) +
+                          u" bytes as stored, and the launcher reads at most " +
+                          NumberText(kMaxStoredNameBytes));
+    }
+    return true;
+}
+
+bool AddEntryName(EntryNameSet* set, const std::u16string& name, bool isFolder,
+                  std::u16string* reason) {
+    const std::vector<std::u16string> steps = Steps(name);
+    std::u16string folded;
+    for (size_t i = 0; i < steps.size(); ++i) {
+        if (i > 0) folded += u'/';
+        for (char16_t c : steps[i]) folded += FoldCase(c);
+        const bool last = i + 1 == steps.size();
+        const bool needsFolder = !last || isFolder;
+        auto found = set->seen.find(folded);
+        if (found == set->seen.end()) {
+            set->seen[folded] = {name, needsFolder};
+            continue;
+        }
+        const EntryNameSet::Seen& earlier = found->second;
+        if (needsFolder && earlier.isFolder) continue;  // the same folder again
+        if (!earlier.isFolder && !needsFolder) {
+            return Refuse(reason, name,
+                          u"and " + Quoted(earlier.name) +
+                              u" would unpack to the same file (Windows does not tell upper "
+                              u"from lower case)");
+        }
+        return Refuse(
+            reason, name,
+            u"and " + Quoted(earlier.name) + u" need the same path as a file and as a folder");
+    }
+    if (!isFolder && folded == kMainProgram) set->hasMainProgram = true;
+    return true;
+}

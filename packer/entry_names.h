@@ -1,0 +1,41 @@
+// The names the packer lets into a payload: each must unpack under exactly that name below
+// %TEMP%\VORNIX, and no two may land on the same file.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+
+// The packer cannot know the user's %TEMP%. It allows 64 units for it, closing separator
+// included: "C:\Users\" with a 20-character user name (the longest Windows allows) and
+// "\AppData\Local\Temp\" take 49. Below it come "\VORNIX\" (8 units, the launcher doubles the
+// first separator) and the entry's name, in paths of at most 259 units, and 247 for a folder,
+// which must leave room for an 8.3 name after it.
+constexpr size_t kTempFolderAllowance = 64;
+constexpr size_t kExtractionPrefixUnits = kTempFolderAllowance + 8;
+constexpr size_t kMaxFileNameUnits = 259 - kExtractionPrefixUnits;    // 187
+constexpr size_t kMaxFolderNameUnits = 247 - kExtractionPrefixUnits;  // 175
+// The launcher's reader keeps at most 259 bytes of a stored name.
+constexpr size_t kMaxStoredNameBytes = 259;
+
+// Checks one name as the launcher will see it ("/" or "\" between steps, a folder's may end
+// with one). `storedBytes` is its length in the archive. False with the reason, which begins
+// with the quoted name.
+bool CheckEntryName(const std::u16string& name, bool isFolder, size_t storedBytes,
+                    std::u16string* reason);
+
+// The names of one payload, compared as Windows compares them: ignoring case, with "/" and "\"
+// alike. Tells whether the main program is at the top.
+struct EntryNameSet {
+    struct Seen {
+        std::u16string name;
+        bool isFolder;
+    };
+    std::map<std::u16string, Seen> seen;  // by folded path
+    bool hasMainProgram = false;
+};
+
+// Adds a checked name. False with the reason when it lands on a file that another entry makes,
+// or a file stands where it needs a folder.
+bool AddEntryName(EntryNameSet* set, const std::u16string& name, bool isFolder,
+                  std::u16string* reason);

@@ -1,0 +1,24 @@
+// The walk over a SOURCE folder: every file and sub-folder below it, in the order the payload
+// lists them, with the facts the zip writer records.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct WalkedEntry {
+    std::u16string name;  // relative, "/" between steps, a folder's ending with "/"
+    std::u16string path;  // as the system opens it
+    bool isFolder;
+    PlatformListedEntry facts;
+};
+
+// Lists everything below `root`: in each folder its files first, then its sub-folders, each
+// followed by what it holds; names in the order of their UTF-8 bytes (that is, of their code
+// points). False with a reason when a folder cannot be listed or holds a link to a folder
+// (not followed: the payload holds what is below SOURCE), or a name that no payload may hold
+// (the walk stops there, before it goes deeper than any payload could).
+bool WalkFolder(const std::u16string& root, std::vector<WalkedEntry>* entries,
+                std::u16string* error);

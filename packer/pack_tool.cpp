@@ -1,0 +1,325 @@
+#include "packer/pack_tool.h"
+
+#include <algorithm>
+
+#include "packer/command_line.h"
+#include "packer/entry_names.h"
+#include "packer/folder_walk.h"
+#include "packer/icon_group.h"
+#include "packer/pe_image.h"
+#include "packer/pe_writer.h"
+#include "packer/resource_tree.h"
+#include "packer/text.h"
+#include "packer/version_record.h"
+#include "packer/zip_source.h"
+#include "packer/zip_writer.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char16_t kPayloadType[] = u"ZIP";
+constexpr uint16_t kPayloadId = 117;
+constexpr uint64_t kMaxInputBytes = 0xFFFFFFFF;  // PE files and zip archives use 32-bit offsets
+constexpr size_t kProgressStep = 1000;           // files between two count lines
+
+bool IsPayload(const ResourceLeaf& leaf) {
+    return KeyIsText(leaf.type, kPayloadType) && KeyIsNumber(leaf.name, kPayloadId);
+}
+
+// The last step of a path.
+std::u16string LastStep(const std::u16string& path) {
+    const size_t cut = path.find_last_of(u"/\\");
+    return cut == std::u16string::npos ? path : path.substr(cut + 1);
+}
+
+struct Run {
+    const PackConsole& console;
+    PackOptions options;
+    std::u16string temporary;  // the file beside OUTPUT that becomes it
+
+    void Say(const std::u16string& line) { console.write(false, line + u"\n", console.context); }
+    void Warn(const std::u16string& line) {
+        console.write(true, u"launcher-pack: warning: " + line + u"\n", console.context);
+    }
+    int Refuse(const std::u16string& reason) {
+        console.write(true, u"launcher-pack: error: " + reason + u"\n", console.context);
+        return kPackRefused;
+    }
+
+    // Reads an input file; on failure the reason names its role and path.
+    bool ReadInput(const char16_t* role, const std::u16string& path, ByteBuffer* bytes,
+                   std::u16string* error) {
+        if (PlatformReadWholeFile(path.c_str(), kMaxInputBytes, bytes)) return true;
+        *error = std::u16string(u"cannot read ") + role + u" " + Quoted(path) + u": " +
+                 PlatformLastErrorText();
+        return false;
+    }
+
+    int CheckOutputPath();
+    int ReadLauncher(ByteBuffer* file, PeImage* image, ResourceTree* tree);
+    int Brand(ResourceTree* tree, uint16_t language);
+    void LeaveOutOwnFiles(std::vector<WalkedEntry>* entries);
+    int ZipFolder(ByteBuffer* zip);
+    int ReadZip(ByteBuffer* zip);
+    int Build(ByteBuffer* launcher, ResourceTree* tree, PackedImage* packed);
+    int Write(PlatformHandle file, const std::u16string& temporary, const PackedImage& packed);
+    int Pack();
+};
+
+// OUTPUT may replace an earlier OUTPUT, but none of the inputs and no folder.
+int Run::CheckOutputPath() {
+    const char16_t* output = options.output.c_str();
+    const uint32_t attributes = PlatformGetFileAttributes(kNoFolder, output);
+    if (attributes != kInvalidAttributes && (attributes & kAttributeDirectory) != 0) {
+        return Refuse(u"OUTPUT " + Quoted(options.output) + u" is a folder");
+    }
+    const std::pair<const char16_t*, const std::u16string*> inputs[] = {
+        {u"LAUNCHER", &options.launcher},
+        {u"SOURCE", &options.source},
+        {u"the icon", &options.icon}};
+    for (const auto& input : inputs) {
+        if (!input.second->empty() && PlatformSameFile(output, input.second->c_str())) {
+            return Refuse(u"OUTPUT " + Quoted(options.output) + u" is " + input.first +
+                          u" itself: packing would destroy it; choose another OUTPUT");
+        }
+    }
+    return kPackDone;
+}
+
+int Run::ReadLauncher(ByteBuffer* file, PeImage* image, ResourceTree* tree) {
+    Say(u"Reading the launcher " + Quoted(options.launcher));
+    std::u16string error;
+    if (!ReadInput(u"LAUNCHER", options.launcher, file, &error)) return Refuse(error);
+    const std::u16string what = u"LAUNCHER " + Quoted(options.launcher) + u" is ";
+    if (!ReadPeImage(*file, image, &error)) return Refuse(what + error);
+    if (!ReadResourceTree(*file, *image, tree, &error)) return Refuse(what + error);
+    if (std::none_of(tree->leaves.begin(), tree->leaves.end(), IsPayload)) {
+        return Refuse(u"LAUNCHER " + Quoted(options.launcher) +
+                      u" has no payload resource (type \"zip\", id 117): it is not a launcher "
+                      u"built by this project");
+    }
+    return kPackDone;
+}
+
+// The new icon and version texts, when asked for.
+int Run::Brand(ResourceTree* tree, uint16_t language) {
+    std::u16string error;
+    if (!options.icon.empty()) {
+        ByteBuffer file;
+        std::vector<IconImage> images;
+        if (!ReadInput(u"the icon", options.icon, &file, &error)) return Refuse(error);
+        if (!ReadIconFile(file, &images, &error)) {
+            return Refuse(u"the icon " + Quoted(options.icon) + u" is refused: " + error);
+        }
+        if (!ReplaceIconGroup(tree, images, language, &error)) return Refuse(error);
+        Say(u"Replacing the icon by the " + NumberText(images.size()) + u" images of " +
+            Quoted(options.icon));
+    }
+    const VersionEdit& edit = options.version;
+    if (!edit.setNumbers && edit.texts.empty()) return kPackDone;
+    bool found = false;
+    for (ResourceLeaf& leaf : tree->leaves) {
+        if (!KeyIsNumber(leaf.type, kResourceVersion)) continue;
+        found = true;
+        VersionNode root;
+        if (!ReadVersionRecord(leaf.data, &root, &error) ||
+            !EditVersionRecord(&root, edit, &error)) {
+            return Refuse(u"LAUNCHER " + Quoted(options.launcher) + u": " + error);
+        }
+        if (!WriteVersionRecord(root, &leaf.data)) {
+            return Refuse(u"the version texts are too long for a version record (64 kB)");
+        }
+    }
+    if (!found) return Refuse(u"LAUNCHER " + Quoted(options.launcher) + u" has no version record");
+    Say(u"Setting the version record");
+    return kPackDone;
+}
+
+// A SOURCE that holds OUTPUT holds the file being written too, and perhaps an earlier OUTPUT:
+// neither belongs in the payload (each packing would nest the last one in it).
+void Run::LeaveOutOwnFiles(std::vector<WalkedEntry>* entries) {
+    const std::u16string outputName = LastStep(options.output);
+    const std::u16string temporaryName = LastStep(temporary);
+    auto own = [&](const WalkedEntry& entry) {
+        const std::u16string name = entry.facts.name;
+        if (entry.isFolder || !(SameIgnoringAsciiCase(name, outputName) ||
+                                SameIgnoringAsciiCase(name, temporaryName))) {
+            return false;
+        }
+        if (PlatformSameFile(entry.path.c_str(), temporary.c_str())) return true;
+        if (!PlatformSameFile(entry.path.c_str(), options.output.c_str())) return false;
+        Say(u"Leaving out " + Quoted(entry.path) + u", which is OUTPUT itself");
+        return true;
+    };
+    entries->erase(std::remove_if(entries->begin(), entries->end(), own), entries->end());
+}
+
+int Run::ZipFolder(ByteBuffer* zip) {
+    std::vector<WalkedEntry> entries;
+    std::u16string error;
+    const std::u16string in = u"SOURCE " + Quoted(options.source) + u": ";
+    if (!WalkFolder(options.source, &entries, &error)) return Refuse(in + error);
+    LeaveOutOwnFiles(&entries);
+    EntryNameSet names;
+    uint64_t total = 0;
+    size_t files = 0;
+    for (const WalkedEntry& entry : entries) {
+        if (!AddEntryName(&names, entry.name, entry.isFolder, &error)) return Refuse(in + error);
+        if (!entry.isFolder) ++files;
+        total += entry.facts.size;
+    }
+    if (!names.hasMainProgram) {
+        return Refuse(u"SOURCE " + Quoted(options.source) +
+                      u" has no zandro.exe at its top level, which the launcher starts");
+    }
+    if (entries.size() > kMaxZipEntries) {
+        return Refuse(u"SOURCE holds " + NumberText(entries.size()) +
+                      u" files and folders; the launcher reads at most 65535");
+    }
+    if (total > kMaxInputBytes) {
+        return Refuse(u"SOURCE holds " + SizeText(total) +
+                      u", more than the launcher's reader can read (4 GiB)");
+    }
+    Say(u"Zipping the folder " + Quoted(options.source) + u": " + NumberText(files) + u" files, " +
+        NumberText(entries.size() - files) + u" folders, " + SizeText(total));
+
+    ZipWriter writer;
+    writer.level = options.level;
+    ByteBuffer data;
+    size_t done = 0;
+    for (const WalkedEntry& entry : entries) {
+        data.clear();
+        if (!entry.isFolder && !ReadInput(u"the file", entry.path, &data, &error)) {
+            return Refuse(error);
+        }
+        const ZipEntryFacts facts{entry.name,
+                                  entry.isFolder,
+                                  entry.facts.attributes,
+                                  entry.facts.writeTime,
+                                  entry.facts.accessTime,
+                                  entry.facts.creationTime,
+                                  entry.facts.hasCreationTime};
+        if (!AddZipEntry(&writer, facts, data, &error)) return Refuse(error);
+        if (!entry.isFolder && ++done % kProgressStep == 0) {
+            Say(u"  " + NumberText(done) + u" of " + NumberText(files) + u" files");
+        }
+    }
+    if (!FinishZip(&writer, &error)) return Refuse(error);
+    *zip = std::move(writer.archive);
+    Say(u"  payload: " + SizeText(zip->size()) + u" from " + SizeText(total));
+    return kPackDone;
+}
+
+int Run::ReadZip(ByteBuffer* zip) {
+    std::u16string error;
+    if (!ReadInput(u"SOURCE", options.source, zip, &error)) return Refuse(error);
+    Say(u"Checking the archive " + Quoted(options.source));
+    uint32_t count = 0;
+    if (!CheckZipSource(*zip, &count, &error)) {
+        return Refuse(u"SOURCE " + Quoted(options.source) + u" is refused: " + error);
+    }
+    Say(u"  " + NumberText(count) + u" entries verified, " + SizeText(zip->size()));
+    if (options.levelGiven) Warn(u"--level has no effect: a .zip SOURCE is embedded as it is");
+    return kPackDone;
+}
+
+// Writes the image into the file made beside OUTPUT and renames it over OUTPUT.
+int Run::Write(PlatformHandle file, const std::u16string& temporary, const PackedImage& packed) {
+    Say(u"Writing " + Quoted(options.output) + u" (" + SizeText(packed.size) + u")");
+    bool written = true;
+    for (const ByteSpan& piece : packed.pieces) {
+        written = written && PlatformWriteFile(file, piece.data, static_cast<uint32_t>(piece.size));
+    }
+    std::u16string failure;
+    if (!written) failure = u"cannot write " + Quoted(temporary) + u": " + PlatformLastErrorText();
+    const bool finished = PlatformFinishFile(file);
+    if (written && !finished) {
+        failure = u"cannot write " + Quoted(temporary) + u": " + PlatformLastErrorText();
+    }
+    if (failure.empty() && !PlatformReplaceFile(temporary.c_str(), options.output.c_str())) {
+        failure = u"cannot put the new file in the place of OUTPUT " + Quoted(options.output) +
+                  u": " + PlatformLastErrorText();
+    }
+    if (failure.empty()) return kPackDone;
+    PlatformDeleteFile(kNoFolder, temporary.c_str());
+    console.write(true, u"launcher-pack: error: " + failure + u"\n", console.context);
+    return kPackWriteFailed;
+}
+
+int Run::Build(ByteBuffer* launcher, ResourceTree* tree, PackedImage* packed) {
+    PeImage image;
+    if (const int status = ReadLauncher(launcher, &image, tree)) return status;
+    const uint16_t language =
+        std::find_if(tree->leaves.begin(), tree->leaves.end(), IsPayload)->language;
+    if (const int status = Brand(tree, language)) return status;
+
+    const uint32_t attributes = PlatformGetFileAttributes(kNoFolder, options.source.c_str());
+    if (attributes == kInvalidAttributes) {
+        return Refuse(u"SOURCE " + Quoted(options.source) + u" does not exist");
+    }
+    ByteBuffer zip;
+    const bool isFolder = (attributes & kAttributeDirectory) != 0;
+    if (const int status = isFolder ? ZipFolder(&zip) : ReadZip(&zip)) return status;
+    // Every language of the payload carries the new archive (a launcher has one, which takes
+    // the archive over instead of a copy).
+    std::vector<ResourceLeaf*> payloads;
+    for (ResourceLeaf& leaf : tree->leaves) {
+        if (IsPayload(leaf)) payloads.push_back(&leaf);
+    }
+    for (size_t i = 0; i + 1 < payloads.size(); ++i) payloads[i]->data = zip;
+    payloads.back()->data = std::move(zip);
+
+    std::u16string error;
+    if (!BuildPackedImage(*launcher, image, tree, packed, &error)) {
+        return Refuse(u"LAUNCHER " + Quoted(options.launcher) + u": " + error);
+    }
+    if (packed->droppedSignature) {
+        Warn(
+            u"LAUNCHER was signed; the signature would no longer match and is dropped: sign "
+            u"OUTPUT after packing");
+    }
+    return kPackDone;
+}
+
+int Run::Pack() {
+    if (const int status = CheckOutputPath()) return status;
+    // The file beside OUTPUT comes first: a folder that cannot be written to is found before
+    // the work, not after it.
+    const PlatformHandle file = PlatformCreateFileBeside(options.output.c_str(), &temporary);
+    if (file == kInvalidPlatformHandle) {
+        console.write(true,
+                      u"launcher-pack: error: cannot create a file beside OUTPUT " +
+                          Quoted(options.output) + u": " + PlatformLastErrorText() + u"\n",
+                      console.context);
+        return kPackWriteFailed;
+    }
+    ByteBuffer launcher;
+    ResourceTree tree;
+    PackedImage packed;  // refers to the launcher's bytes and the tree
+    const int status = Build(&launcher, &tree, &packed);
+    if (status != kPackDone) {
+        PlatformCloseFile(file);
+        PlatformDeleteFile(kNoFolder, temporary.c_str());
+        return status;
+    }
+    if (const int written = Write(file, temporary, packed)) return written;
+    Say(u"Done: " + Quoted(options.output));
+    return kPackDone;
+}
+
+}  // namespace
+
+int RunPackTool(const std::vector<std::u16string>& args, const PackConsole& console) {
+    Run run{console, {}, {}};
+    std::u16string error;
+    if (!ParseCommandLine(args, &run.options, &error)) {
+        console.write(true, u"launcher-pack: error: " + error + u"\n\n" + kPackUsage,
+                      console.context);
+        return kPackRefused;
+    }
+    if (run.options.help) {
+        console.write(false, kPackUsage, console.context);
+        return kPackDone;
+    }
+    return run.Pack();
+}

@@ -1,0 +1,196 @@
+#include "packer/pe_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kZeros[0x10000] = {};
+constexpr uint8_t kNewSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+constexpr uint32_t kResourceSectionFlags = 0x40000040;  // initialised data, readable
+
+bool Fail(std::u16string* error, const char16_t* reason) {
+    *error = reason;
+    return false;
+}
+
+uint64_t LastRawEnd(const PeImage& image) {
+    uint64_t end = image.sizeOfHeaders;
+    for (const PeSection& section : image.sections) {
+        if (section.rawSize != 0)
+            end = std::max<uint64_t>(end, section.rawOffset + section.rawSize);
+    }
+    return end;
+}
+
+// Where the kept part of the file ends: a certificate table at its end is cut off, one elsewhere
+// is only no longer referred to.
+uint64_t KeptEnd(const ByteBuffer& file, const PeImage& image, bool* hadCertificate) {
+    *hadCertificate = false;
+    if (image.directoryCount <= kCertificateDirectory) return file.size();
+    const PeDirectory& certificate = image.directories[kCertificateDirectory];
+    if (certificate.address == 0 && certificate.size == 0) return file.size();
+    *hadCertificate = true;
+    const uint64_t end = static_cast<uint64_t>(certificate.address) + certificate.size;
+    if (FitsIn(certificate.address, certificate.size, file.size()) &&
+        certificate.address >= LastRawEnd(image) && AlignUp(end, 8) >= file.size()) {
+        return certificate.address;
+    }
+    return file.size();
+}
+
+// Whether the resource section can be written where it is: it is the last section in both the
+// address space and the file, holds the resource directory at its start and nothing else that
+// a data directory refers to.
+bool CanRewriteInPlace(const PeImage& image) {
+    const PeDirectory& resources = image.directories[kResourceDirectory];
+    const PeSection& last = image.sections.back();
+    if (image.directoryCount <= kResourceDirectory || resources.address != last.virtualAddress) {
+        return false;
+    }
+    if (last.rawSize != 0 &&
+        last.rawOffset + static_cast<uint64_t>(last.rawSize) != LastRawEnd(image)) {
+        return false;
+    }
+    for (uint32_t i = 0; i < image.directoryCount; ++i) {
+        if (i == kResourceDirectory || i == kCertificateDirectory) continue;
+        const PeDirectory& other = image.directories[i];
+        if (other.size != 0 && SectionAt(image, other.address) == &last) return false;
+    }
+    return true;
+}
+
+// Whether a 40-byte section header fits after the table: inside the headers, before any
+// section's data, over bytes that are all zero.
+bool RoomForSectionHeader(const ByteBuffer& file, const PeImage& image, uint32_t at) {
+    const uint64_t end = static_cast<uint64_t>(at) + kSectionHeaderSize;
+    if (end > image.sizeOfHeaders) return false;
+    for (const PeSection& section : image.sections) {
+        if (section.rawSize != 0 && end > section.rawOffset) return false;
+    }
+    return std::all_of(file.begin() + at, file.begin() + end, [](uint8_t b) { return b == 0; });
+}
+
+void AddPadding(std::vector<ByteSpan>* pieces, uint64_t* position, uint64_t to) {
+    while (*position < to) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(to - *position, sizeof kZeros));
+        pieces->push_back({kZeros, n});
+        *position += n;
+    }
+}
+
+}  // namespace
+
+bool BuildPackedImage(const ByteBuffer& file, const PeImage& image, ResourceTree* tree,
+                      PackedImage* packed, std::u16string* error) {
+    // The resource directory's slot must exist: past the declared slots the optional header
+    // may already be the section table.
+    if (image.directoryCount <= kResourceDirectory) {
+        return Fail(error, u"the program has no slot for a resource directory");
+    }
+    const uint64_t keptEnd = KeptEnd(file, image, &packed->droppedSignature);
+    const uint8_t* optional = file.data() + image.optionalHeaderOffset;
+    const uint32_t oldSizeOfImage = ReadLe32(optional + kOptionalSizeOfImage);
+    const PeSection& last = image.sections.back();
+
+    packed->inPlace = CanRewriteInPlace(image);
+    uint32_t headerAt = 0;
+    uint64_t virtualAddress = 0;
+    uint64_t rawOffset = 0;
+    uint64_t headLength = 0;
+    if (packed->inPlace) {
+        headerAt = last.headerOffset;
+        virtualAddress = last.virtualAddress;
+        // Only a certificate table may follow the section's data; other trailing data stays
+        // where it is and the section moves behind it.
+        const uint64_t ownEnd = static_cast<uint64_t>(last.rawOffset) + last.rawSize;
+        headLength = last.rawSize != 0 && keptEnd <= ownEnd ? last.rawOffset : keptEnd;
+        rawOffset = AlignUp(headLength, image.fileAlignment);
+    } else {
+        headerAt = image.sectionTableOffset +
+                   kSectionHeaderSize * static_cast<uint32_t>(image.sections.size());
+        if (image.sections.size() >= 0xFFFF || !RoomForSectionHeader(file, image, headerAt)) {
+            return Fail(error, u"the program has no room for another section header");
+        }
+        virtualAddress = AlignUp(std::max<uint64_t>(SectionVirtualEnd(image, last), oldSizeOfImage),
+                                 image.sectionAlignment);
+        headLength = keptEnd;
+        rawOffset = AlignUp(keptEnd, image.fileAlignment);
+    }
+    if (virtualAddress > UINT32_MAX ||
+        !LayOutResources(tree, static_cast<uint32_t>(virtualAddress), &packed->layout)) {
+        return Fail(error, u"the resources would not fit the 4 GiB address space");
+    }
+    const uint32_t contentSize = packed->layout.size;
+    const uint64_t rawSize = AlignUp(contentSize, image.fileAlignment);
+    const uint64_t sizeOfImage = AlignUp(virtualAddress + contentSize, image.sectionAlignment);
+    if (rawOffset + rawSize > UINT32_MAX || sizeOfImage > UINT32_MAX) {
+        return Fail(error, u"the program would be larger than a PE file can be (4 GiB)");
+    }
+
+    ByteBuffer& head = packed->head;
+    head.assign(file.begin(), file.begin() + static_cast<ptrdiff_t>(headLength));
+    head.resize(static_cast<size_t>(rawOffset), 0);
+    uint8_t* header = head.data() + headerAt;
+    if (!packed->inPlace) {
+        std::memset(header, 0, kSectionHeaderSize);
+        std::memcpy(header, kNewSectionName, sizeof kNewSectionName);
+        WriteLe32(header + 36, kResourceSectionFlags);
+        uint8_t* count = head.data() + image.fileHeaderOffset + 2;
+        WriteLe16(count, static_cast<uint16_t>(ReadLe16(count) + 1));
+    }
+    WriteLe32(header + 8, contentSize);
+    WriteLe32(header + 12, static_cast<uint32_t>(virtualAddress));
+    WriteLe32(header + 16, static_cast<uint32_t>(rawSize));
+    WriteLe32(header + 20, static_cast<uint32_t>(rawOffset));
+
+    uint8_t* opt = head.data() + image.optionalHeaderOffset;
+    WriteLe32(opt + kOptionalSizeOfImage, static_cast<uint32_t>(sizeOfImage));
+    uint8_t* directories = opt + kOptionalDirectories;
+    WriteLe32(directories + 8 * kResourceDirectory, static_cast<uint32_t>(virtualAddress));
+    WriteLe32(directories + 8 * kResourceDirectory + 4, contentSize);
+    if (image.directoryCount > kCertificateDirectory) {
+        WriteLe32(directories + 8 * kCertificateDirectory, 0);
+        WriteLe32(directories + 8 * kCertificateDirectory + 4, 0);
+    }
+    WriteLe32(opt + kOptionalCheckSum, 0);
+
+    std::vector<ByteSpan>& pieces = packed->pieces;
+    pieces.clear();
+    pieces.push_back({head.data(), head.size()});
+    pieces.push_back({packed->layout.tables.data(), packed->layout.tables.size()});
+    uint64_t position = packed->layout.tables.size();
+    for (size_t i = 0; i < tree->leaves.size(); ++i) {
+        AddPadding(&pieces, &position, packed->layout.dataOffsets[i]);
+        const ByteBuffer& data = tree->leaves[i].data;
+        if (!data.empty()) pieces.push_back({data.data(), data.size()});
+        position += data.size();
+    }
+    AddPadding(&pieces, &position, rawSize);
+    packed->size = rawOffset + rawSize;
+    WriteLe32(opt + kOptionalCheckSum, PeChecksum(pieces));
+    return true;
+}
+
+uint32_t PeChecksum(const std::vector<ByteSpan>& pieces) {
+    uint64_t sum = 0;
+    uint64_t length = 0;
+    bool odd = false;  // a low byte is waiting for its high byte
+    uint32_t low = 0;
+    for (const ByteSpan& piece : pieces) {
+        for (size_t i = 0; i < piece.size; ++i) {
+            if (!odd) {
+                low = piece.data[i];
+            } else {
+                sum += low | (static_cast<uint32_t>(piece.data[i]) << 8);
+                sum = (sum & 0xFFFF) + (sum >> 16);
+            }
+            odd = !odd;
+        }
+        length += piece.size;
+    }
+    if (odd) sum += low;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint32_t>(sum + length);
+}

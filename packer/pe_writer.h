@@ -1,0 +1,39 @@
+// Writes a PE image again with a new resource section: in place when the resources already
+// form the last section, else as a new last section. Everything else of the image is kept byte
+// for byte, except the fields that must follow: the section header, the resource directory,
+// SizeOfImage, the checksum, and a certificate table, which is dropped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "packer/byte_io.h"
+#include "packer/pe_image.h"
+#include "packer/resource_tree.h"
+
+struct ByteSpan {
+    const uint8_t* data;
+    size_t size;
+};
+
+// The new file as pieces in file order. They point into `head`, `layout.tables`, the tree's
+// leaves and a static block of zeros: keep the tree and this record where they are while the
+// pieces are used.
+struct PackedImage {
+    ByteBuffer head;  // the image up to the new section's data, headers updated
+    ResourceLayout layout;
+    std::vector<ByteSpan> pieces;
+    uint64_t size;
+    bool inPlace;           // the resource section was rewritten where it was
+    bool droppedSignature;  // the image carried a certificate table
+};
+
+// Lays out `tree` (sorting it) and builds the new image. False with a reason when the image
+// has no room for another section header or the result would not fit a PE file.
+bool BuildPackedImage(const ByteBuffer& file, const PeImage& image, ResourceTree* tree,
+                      PackedImage* packed, std::u16string* error);
+
+// The PE checksum of the pieces (its own field must hold zero): the one's-complement sum of the
+// file's 16-bit words, plus the file's length.
+uint32_t PeChecksum(const std::vector<ByteSpan>& pieces);

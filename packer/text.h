@@ -1,0 +1,18 @@
+// Small text helpers of the packer: pieces of its messages, and the ASCII case that resource
+// and version lookups ignore.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The text in double quotes.
+std::u16string Quoted(const std::u16string& text);
+
+// The decimal text of a number.
+std::u16string NumberText(uint64_t value);
+
+// A byte count for people: "812 bytes", "3.4 MB" (10^6 bytes), "1.20 GB".
+std::u16string SizeText(uint64_t bytes);
+
+// Whether the texts are equal when ASCII letters are compared without their case.
+bool SameIgnoringAsciiCase(const std::u16string& a, const std::u16string& b);

@@ -1,0 +1,195 @@
+#include "packer/zip_writer.h"
+
+#include <zlib.h>
+
+#include "platform/utf8.h"
+
+namespace {
+
+constexpr uint16_t kVersionMadeBy = 20 | (3 << 8);  // 2.0, on Unix: the high half is a mode
+constexpr uint16_t kVersionNeeded = 20;
+constexpr uint16_t kUtf8NameFlag = 0x0800;
+constexpr uint16_t kStored = 0;
+constexpr uint16_t kDeflated = 8;
+constexpr uint32_t kKeptAttributes = 0x01 | 0x02 | 0x04 | 0x20;
+constexpr uint32_t kFolderMode = 040755;
+constexpr uint32_t kFileMode = 0100644;
+constexpr uint32_t kReadOnlyFileMode = 0100444;
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+constexpr uint64_t kZipLimit = 0xFFFFFFFF;
+
+bool Fail(std::u16string* error, const char16_t* reason) {
+    *error = reason;
+    return false;
+}
+
+// Year, month and day of a count of days since 1970-01-01 (proleptic Gregorian calendar).
+void CivilDate(int64_t days, int64_t* year, int64_t* month, int64_t* day) {
+    days += 719468;  // from 0000-03-01
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;  // from March
+    *day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    *month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    *year = yearOfEra + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+// The extended timestamp block: each time that a signed 32-bit count from 1970 holds.
+ByteBuffer ExtendedTimestamp(const ZipEntryFacts& facts) {
+    const int64_t times[3] = {UnixSecondsOf(facts.writeTime), UnixSecondsOf(facts.accessTime),
+                              UnixSecondsOf(facts.creationTime)};
+    const bool known[3] = {true, true, facts.hasCreationTime};
+    uint8_t flags = 0;
+    ByteBuffer values;
+    for (int i = 0; i < 3; ++i) {
+        if (!known[i] || times[i] < 0 || times[i] > INT32_MAX) continue;
+        flags |= static_cast<uint8_t>(1 << i);
+        AppendLe32(&values, static_cast<uint32_t>(times[i]));
+    }
+    ByteBuffer block;
+    if (flags == 0) return block;
+    AppendLe16(&block, 0x5455);  // "UT"
+    AppendLe16(&block, static_cast<uint16_t>(1 + values.size()));
+    block.push_back(flags);
+    block.insert(block.end(), values.begin(), values.end());
+    return block;
+}
+
+uint32_t ExternalAttributes(const ZipEntryFacts& facts) {
+    const uint32_t dos = (facts.attributes & kKeptAttributes) | (facts.isFolder ? 0x10 : 0);
+    const uint32_t mode = facts.isFolder                                 ? kFolderMode
+                          : (facts.attributes & kAttributeReadOnly) != 0 ? kReadOnlyFileMode
+                                                                         : kFileMode;
+    return dos | (mode << 16);
+}
+
+bool IsAscii(const std::string& text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+// Raw deflate of `data` into `out`; false when it does not come out smaller.
+bool DeflateSmaller(const ByteBuffer& data, int level, ByteBuffer* out) {
+    if (level == 0 || data.empty()) return false;
+    z_stream stream{};
+    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+    out->resize(deflateBound(&stream, static_cast<uLong>(data.size())));
+    stream.next_in = const_cast<Bytef*>(data.data());
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = out->data();
+    stream.avail_out = static_cast<uInt>(out->size());
+    const int result = deflate(&stream, Z_FINISH);
+    out->resize(stream.total_out);
+    deflateEnd(&stream);
+    return result == Z_STREAM_END && out->size() < data.size();
+}
+
+// The fields that the local and the central header share, from "version needed" on.
+void AppendCommonFields(ByteBuffer* out, uint16_t flags, uint16_t method, uint32_t dosDateTime,
+                        uint32_t crc, uint32_t compressedSize, uint32_t size,
+                        const std::string& name, const ByteBuffer& extra) {
+    AppendLe16(out, kVersionNeeded);
+    AppendLe16(out, flags);
+    AppendLe16(out, method);
+    AppendLe32(out, dosDateTime);
+    AppendLe32(out, crc);
+    AppendLe32(out, compressedSize);
+    AppendLe32(out, size);
+    AppendLe16(out, static_cast<uint16_t>(name.size()));
+    AppendLe16(out, static_cast<uint16_t>(extra.size()));
+}
+
+}  // namespace
+
+int64_t UnixSecondsOf(const FileTime& time) {
+    const uint64_t ticks = (static_cast<uint64_t>(time.high) << 32) | time.low;
+    return static_cast<int64_t>(ticks / 10000000) - kSecondsFrom1601To1970;
+}
+
+uint32_t DosDateTimeOf(int64_t unixSeconds) {
+    constexpr int64_t kFirst = 315532800;  // 1980-01-01 00:00:00
+    constexpr int64_t kLast = 4354819198;  // 2107-12-31 23:59:58
+    const int64_t t = unixSeconds < kFirst ? kFirst : unixSeconds > kLast ? kLast : unixSeconds;
+    int64_t year = 0;
+    int64_t month = 0;
+    int64_t day = 0;
+    CivilDate(t / 86400, &year, &month, &day);
+    const int64_t second = t % 86400;
+    const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
+    const uint32_t clock = static_cast<uint32_t>(((second / 3600) << 11) |
+                                                 ((second / 60 % 60) << 5) | (second % 60 / 2));
+    return (date << 16) | clock;
+}
+
+bool AddZipEntry(ZipWriter* writer, const ZipEntryFacts& facts, const ByteBuffer& data,
+                 std::u16string* error) {
+    if (writer->entries >= kMaxZipEntries) {
+        return Fail(error, u"more than 65,535 entries, which the launcher cannot read");
+    }
+    if (data.size() > kZipLimit) {
+        return Fail(error, u"the archive would pass 4 GiB, which the launcher cannot read");
+    }
+    const std::string name = Utf16ToUtf8(facts.name.c_str());
+    const ByteBuffer extra = ExtendedTimestamp(facts);
+    const uint16_t flags = IsAscii(name) ? 0 : kUtf8NameFlag;
+    ByteBuffer deflated;
+    const bool smaller = !facts.isFolder && DeflateSmaller(data, writer->level, &deflated);
+    const ByteBuffer& stored = smaller ? deflated : data;
+    const uint64_t offset = writer->archive.size();
+    if (offset + 30 + name.size() + extra.size() + stored.size() > kZipLimit) {
+        return Fail(error, u"the archive would pass 4 GiB, which the launcher cannot read");
+    }
+    const uint16_t method = smaller ? kDeflated : kStored;
+    const uint32_t dosDateTime = DosDateTimeOf(UnixSecondsOf(facts.writeTime));
+    const uint32_t crc =
+        static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
+    const auto compressedSize = static_cast<uint32_t>(stored.size());
+    const auto size = static_cast<uint32_t>(data.size());
+
+    ByteBuffer& out = writer->archive;
+    AppendLe32(&out, 0x04034B50);
+    AppendCommonFields(&out, flags, method, dosDateTime, crc, compressedSize, size, name, extra);
+    out.insert(out.end(), name.begin(), name.end());
+    out.insert(out.end(), extra.begin(), extra.end());
+    out.insert(out.end(), stored.begin(), stored.end());
+
+    ByteBuffer& central = writer->directory;
+    AppendLe32(&central, 0x02014B50);
+    AppendLe16(&central, kVersionMadeBy);
+    AppendCommonFields(&central, flags, method, dosDateTime, crc, compressedSize, size, name,
+                       extra);
+    AppendLe16(&central, 0);  // comment length
+    AppendLe16(&central, 0);  // disk number
+    AppendLe16(&central, 0);  // internal attributes
+    AppendLe32(&central, ExternalAttributes(facts));
+    AppendLe32(&central, static_cast<uint32_t>(offset));
+    central.insert(central.end(), name.begin(), name.end());
+    central.insert(central.end(), extra.begin(), extra.end());
+    ++writer->entries;
+    return true;
+}
+
+bool FinishZip(ZipWriter* writer, std::u16string* error) {
+    ByteBuffer& out = writer->archive;
+    const uint64_t directoryAt = out.size();
+    if (directoryAt + writer->directory.size() + 22 > kZipLimit) {
+        return Fail(error, u"the archive would pass 4 GiB, which the launcher cannot read");
+    }
+    out.insert(out.end(), writer->directory.begin(), writer->directory.end());
+    AppendLe32(&out, 0x06054B50);
+    AppendLe16(&out, 0);
+    AppendLe16(&out, 0);
+    AppendLe16(&out, static_cast<uint16_t>(writer->entries));
+    AppendLe16(&out, static_cast<uint16_t>(writer->entries));
+    AppendLe32(&out, static_cast<uint32_t>(writer->directory.size()));
+    AppendLe32(&out, static_cast<uint32_t>(directoryAt));
+    AppendLe16(&out, 0);
+    writer->directory.clear();
+    writer->directory.shrink_to_fit();
+    return true;
+}

@@ -1,0 +1,238 @@
+// launcher-pack.exe under Wine: it packs a folder into the product's launcher.exe with a new
+// icon and version record, Windows reads those back, and the packed launcher, started as a
+// user starts it, unpacks exactly that folder and starts its zandro.exe.
+#include <vector>
+
+#include "tests/e2e/e2e_fixture.h"
+#include "tests/packer/packer_test_support.h"
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+namespace {
+
+constexpr wchar_t kPacker[] = L"launcher-pack.exe";
+constexpr wchar_t kPacked[] = L"packed_app.exe";
+constexpr DWORD kPackTimeoutMs = 60000;
+constexpr DWORD kKeptBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_DIRECTORY;
+
+struct SourceFile {
+    const wchar_t* name;
+    std::string content;
+    DWORD attributes;
+};
+
+// Times to the second, which is what a zip archive holds: the copied program's and library's
+// own times have fractions, the times set below have none.
+bool SameSecond(const FILETIME& a, const FILETIME& b) {
+    const auto seconds = [](const FILETIME& t) {
+        return ((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000000;
+    };
+    return seconds(a) == seconds(b);
+}
+
+void SetTimes(const std::wstring& path, const FILETIME& creation, const FILETIME& access,
+              const FILETIME& write) {
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(SetFileTime(file, &creation, &access, &write));
+    CloseHandle(file);
+}
+
+class PackedLauncher : public LauncherRun {
+  protected:
+    void SetUp() override {
+        LauncherRun::SetUp();
+        source_ = root_ + L"source app";
+        output_ = DriverFolder() + kPacked;
+        DeleteFileW(output_.c_str());
+    }
+    void TearDown() override {
+        LauncherRun::TearDown();
+        SetFileAttributesW(output_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(output_.c_str());
+    }
+
+    // Runs the packer from the work folder; its exit status.
+    DWORD Pack(const std::wstring& arguments) {
+        LaunchedProcess run = StartProcess(kPacker, arguments, workDir_);
+        const DWORD code = WaitForExit(run, kPackTimeoutMs);
+        if (code == kTimedOut) EndProcess(run);
+        return code;
+    }
+
+    // The folder to pack: the demo application and files of every kind, with known times.
+    void MakeSource(const std::vector<SourceFile>& extra) {
+        MakeFolders(source_ + L"\\data\\levels");
+        MakeFolders(source_ + L"\\plugins");
+        for (const wchar_t* name : {L"zandro.exe", L"zandrolib.dll"}) {
+            ASSERT_TRUE(CopyFileW((DriverFolder() + name).c_str(), (source_ + L"\\" + name).c_str(),
+                                  FALSE));
+        }
+        std::string noise(70000, '\0');
+        for (size_t i = 0; i < noise.size(); ++i)
+            noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+        std::vector<SourceFile> files = {
+            {L"readme.txt", std::string(5000, 'r'), FILE_ATTRIBUTE_ARCHIVE},
+            {L"data\\levels\\one.bin", noise, FILE_ATTRIBUTE_NORMAL},
+            {L"readonly.txt", "read only", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE},
+            {L"hidden.txt", "hidden", FILE_ATTRIBUTE_HIDDEN},
+            {L"system.dat", "system", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+        };
+        files.insert(files.end(), extra.begin(), extra.end());
+        WORD second = 1;
+        for (const SourceFile& file : files) {
+            const std::wstring path = source_ + L"\\" + file.name;
+            MakeFile(path, file.content);
+            // Odd seconds: the DOS fields alone could not carry them.
+            SetTimes(path, UtcFileTime(2019, 3, 4, 5, 6, second),
+                     UtcFileTime(2020, 7, 8, 9, 10, second),
+                     UtcFileTime(2021, 11, 12, 13, 14, second));
+            ASSERT_TRUE(SetFileAttributesW(path.c_str(), file.attributes));
+            second += 2;
+        }
+        expected_ = ListTree(source_);
+        // The system keeps the times set here, so the comparison below means something. Wine
+        // keeps no creation time (it reports when the Unix file was made), so that one is not
+        // compared: the packer's tests show that the archive carries it.
+        const TreeEntry& readme = expected_[L"readme.txt"];
+        EXPECT_TRUE(SameSecond(readme.accessTime, UtcFileTime(2020, 7, 8, 9, 10, 1)));
+        EXPECT_TRUE(SameSecond(readme.writeTime, UtcFileTime(2021, 11, 12, 13, 14, 1)));
+    }
+
+    // The packed launcher's tree against the source's as it was listed before packing: the
+    // same names, sizes, bytes, attribute bits and times.
+    void ExpectUnpackedAsTheSource() {
+        std::map<std::wstring, TreeEntry> unpacked = ListTree(folder_);
+        std::vector<std::wstring> names;
+        std::vector<std::wstring> expectedNames;
+        for (const auto& entry : unpacked) names.push_back(entry.first);
+        for (const auto& entry : expected_) expectedNames.push_back(entry.first);
+        EXPECT_EQ(names, expectedNames);
+        for (const auto& entry : expected_) {
+            const std::wstring& name = entry.first;
+            SCOPED_TRACE(Utf8(name));
+            const TreeEntry& want = entry.second;
+            const TreeEntry& got = unpacked[name];
+            EXPECT_EQ(got.attributes & kKeptBits, want.attributes & kKeptBits);
+            if (name.back() == L'\\') continue;  // the launcher gives folders no times
+            EXPECT_EQ(got.size, want.size);
+            EXPECT_TRUE(SameSecond(got.writeTime, want.writeTime));
+            // Starting the application reads its program and library.
+            if (name != L"zandro.exe" && name != L"zandrolib.dll") {
+                EXPECT_TRUE(SameSecond(got.accessTime, want.accessTime));
+            }
+            EXPECT_TRUE(ReadFileBytes(folder_ + L"\\" + name) ==
+                        ReadFileBytes(source_ + L"\\" + name));
+        }
+    }
+
+    std::wstring source_;
+    std::wstring output_;
+    std::map<std::wstring, TreeEntry> expected_;
+};
+
+BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list) {
+    reinterpret_cast<std::vector<WORD>*>(list)->push_back(
+        static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)));
+    return TRUE;
+}
+
+std::wstring VersionText(const std::string& block, const wchar_t* key) {
+    wchar_t* value = nullptr;
+    UINT size = 0;
+    const std::wstring query = std::wstring(L"\\StringFileInfo\\080404b0\\") + key;
+    if (!VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &size))
+        return L"<none>";
+    return value;
+}
+
+TEST_F(PackedLauncher, UnpacksExactlyThePackedFolderWithTheNewIconAndVersion) {
+    MakeSource({});
+    const std::wstring icon =
+        L"\"" + std::wstring(L"" TEST_DATA_DIR) + L"/packer/icon_two_sizes.ico\"";
+    ASSERT_EQ(
+        Pack(
+            L"--icon " + icon +
+            L" --version 4.3.2.1 --product-name \"Acme Viewer\" "
+            L"--description \"Views things\" --company \"Acme & Co\" --copyright \"(c) 2024 Acme\" "
+            L"\"" +
+            DriverFolder() + L"launcher.exe\" \"" + source_ + L"\" \"" + output_ + L"\""),
+        0u);
+
+    // The icon and version record as Windows reads them.
+    HMODULE module = LoadLibraryExW(output_.c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr);
+    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(117), L"zip"), nullptr);
+    std::vector<WORD> icons;
+    EnumResourceNamesW(module, RT_ICON, CollectName, reinterpret_cast<LONG_PTR>(&icons));
+    EXPECT_EQ(icons, (std::vector<WORD>{1, 2}));  // the two images of the .ico, the old two gone
+    HICON large =
+        static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, 48, 48, 0));
+    ASSERT_NE(large, nullptr);
+    ICONINFO info = {};
+    ASSERT_TRUE(GetIconInfo(large, &info));
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+    EXPECT_EQ(bitmap.bmWidth, 48);
+    HDC screen = GetDC(nullptr);
+    BITMAPINFO format = {};
+    format.bmiHeader = {sizeof(BITMAPINFOHEADER), 48, 48, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<DWORD> pixels(48 * 48);
+    GetDIBits(screen, info.hbmColor, 0, 48, pixels.data(), &format, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(pixels[24 * 48 + 24] & 0xFFFFFF, 0x00A000u);  // the .ico's green 48x48 image
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    DestroyIcon(large);
+    HICON shellIcon = nullptr;
+    EXPECT_EQ(ExtractIconExW(output_.c_str(), 0, &shellIcon, nullptr, 1), 1u);
+    if (shellIcon != nullptr) DestroyIcon(shellIcon);
+    FreeLibrary(module);
+
+    DWORD ignored = 0;
+    std::string block(GetFileVersionInfoSizeW(output_.c_str(), &ignored), '\0');
+    ASSERT_FALSE(block.empty());
+    ASSERT_TRUE(
+        GetFileVersionInfoW(output_.c_str(), 0, static_cast<DWORD>(block.size()), &block[0]));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedSize = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00040003u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00020001u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00040003u);
+    EXPECT_EQ(VersionText(block, L"ProductName"), L"Acme Viewer");
+    EXPECT_EQ(VersionText(block, L"FileDescription"), L"Views things");
+    EXPECT_EQ(VersionText(block, L"CompanyName"), L"Acme & Co");
+    EXPECT_EQ(VersionText(block, L"LegalCopyright"), L"(c) 2024 Acme");
+    EXPECT_EQ(VersionText(block, L"FileVersion"), L"4.3.2.1");
+    EXPECT_EQ(VersionText(block, L"InternalName"), L"launcher");
+    DWORD* translation = nullptr;
+    UINT translationSize = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &translationSize));
+    EXPECT_EQ(*translation, 0x04B00804u);
+
+    // Started as a user starts it.
+    Report report = RunUntilReport(kPacked);
+    EXPECT_EQ(report["commandline"], folderText_ + L"\\zandro.exe \"\"");
+    ExpectUnpackedAsTheSource();
+}
+
+TEST_F(PackedLauncher, NamesInAnyScriptUnpackUnchanged) {
+    if (!ReaderDecodesUtf8Names())
+        GTEST_SKIP() << "the launcher's reader does not decode UTF-8 names yet";
+    MakeFolders(source_ + L"\\\u8bf4\u660e");
+    MakeSource({{L"caf\u00e9.dll", "latin", FILE_ATTRIBUTE_ARCHIVE},
+                {L"\u8bf4\u660e\\\u8bf4\u660e.txt", "chinese", FILE_ATTRIBUTE_ARCHIVE}});
+    ASSERT_EQ(
+        Pack(L"\"" + DriverFolder() + L"launcher.exe\" \"" + source_ + L"\" \"" + output_ + L"\""),
+        0u);
+    RunUntilReport(kPacked);
+    ExpectUnpackedAsTheSource();
+}
+
+}  // namespace

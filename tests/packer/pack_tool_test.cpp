@@ -1,0 +1,333 @@
+// The packing tool as a user runs it: a folder or a zip packed into a stub, unpacked again by
+// the launcher's own driver, and every refusal with its reason, its status and no OUTPUT.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "launcher/launcher.h"
+#include "packer/pack_tool.h"
+#include "packer/text.h"
+#include "platform/platform.h"
+#include "tests/packer/packer_test_support.h"
+#include "tests/support/platform_faults.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/zip_builder.h"
+
+namespace {
+
+void Capture(bool toError, const std::u16string& text, void* context) {
+    auto* streams = static_cast<std::u16string*>(context);
+    streams[toError ? 1 : 0] += text;
+}
+
+class PackTool : public ::testing::Test {
+  protected:
+    std::u16string Path(const std::u16string& relative) const {
+        return scratch_.text() + u"/" + relative;
+    }
+
+    int Run(std::vector<std::u16string> args) {
+        out_.clear();
+        err_.clear();
+        std::u16string streams[2];
+        const int status = RunPackTool(args, PackConsole{Capture, streams});
+        out_ = streams[0];
+        err_ = streams[1];
+        return status;
+    }
+
+    // A file with its content, attribute bits and times (written, accessed, created).
+    void MakeFile(const std::u16string& relative, const std::string& content,
+                  uint32_t attributes = kAttributeNormal, int64_t written = 1623753025) {
+        const PlatformHandle file =
+            PlatformCreateFile(kNoFolder, Path(relative).c_str(), attributes);
+        ASSERT_NE(file, kInvalidPlatformHandle) << Narrow(relative);
+        ASSERT_TRUE(PlatformWriteFile(file, content.data(), static_cast<uint32_t>(content.size())));
+        const FileTime write = AtUnixSeconds(written);
+        const FileTime access = AtUnixSeconds(written + 3600);
+        const FileTime creation = AtUnixSeconds(written - 3600);
+        ASSERT_TRUE(PlatformSetFileTimes(file, &creation, &access, &write));
+        PlatformCloseFile(file);
+    }
+    // Unpacks the payload through the launcher's driver into the held folder `relative`.
+    bool UnpackInto(const std::u16string& relative, const ByteBuffer& payload) {
+        const std::u16string folder = Path(relative);
+        const PlatformHandle held = PlatformHoldFolder(kNoFolder, folder.c_str());
+        if (held == kInvalidPlatformHandle) return false;
+        WrittenFiles written;
+        const bool unpacked = UnpackArchive(held, folder, payload.data(),
+                                            static_cast<uint32_t>(payload.size()), &written);
+        PlatformReleaseFolder(held);
+        return unpacked;
+    }
+    void MakeFolder(const std::u16string& relative) {
+        ASSERT_TRUE(PlatformCreateDirectory(kNoFolder, Path(relative).c_str()));
+    }
+
+    void MakeApplication() {
+        MakeFolder(u"app");
+        MakeFile(u"app/zandro.exe", "the main program");
+        MakeFile(u"app/readonly.txt", "read me", kAttributeReadOnly, 1000000001);
+        MakeFolder(u"app/sub");
+        MakeFolder(u"app/sub/empty");
+        MakeFile(u"app/sub/compressible.txt", std::string(20000, 'c'), kAttributeNormal,
+                 1300000000);
+        MakeFile(u"app/sub/second.txt", "second");
+    }
+
+    ByteBuffer Payload(const std::u16string& output) {
+        const ReadImage read = MustRead(ToBuffer(ReadFileBytes(fs::path(output))));
+        const ResourceLeaf* payload = FindLeaf(read.tree, 0, 117);
+        return payload == nullptr ? ByteBuffer{} : payload->data;
+    }
+
+    // What is left in the scratch folder's top level besides the given names.
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(scratch_.path())) {
+            const std::string name = entry.path().filename().u8string();
+            if (name.find("out") == 0 || name.find(".part") != std::string::npos)
+                names.push_back(name);
+        }
+        return names;
+    }
+
+    // Unpacks OUTPUT's payload through the launcher's driver and compares it with the source
+    // folder: names, bytes, write times and attribute bits, and nothing more.
+    void ExpectUnpacksAsTheSource(const std::u16string& output, const std::u16string& folder,
+                                  size_t files, size_t everything) {
+        const ByteBuffer payload = Payload(Path(output));
+        MakeFolder(u"unpacked");
+        ASSERT_TRUE(UnpackInto(u"unpacked", payload));
+        const fs::path source = fs::path(Path(folder));
+        const fs::path unpacked = scratch_.path() / "unpacked";
+        size_t compared = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(source)) {
+            const fs::path relative = fs::relative(entry.path(), source);
+            SCOPED_TRACE(relative.u8string());
+            const fs::path copy = unpacked / relative;
+            ASSERT_TRUE(fs::exists(copy));
+            EXPECT_EQ(fs::is_directory(copy), entry.is_directory());
+            if (entry.is_directory()) continue;
+            ++compared;
+            EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(entry.path()));
+            EXPECT_EQ(fs::last_write_time(copy), fs::last_write_time(entry.path()));
+            constexpr uint32_t kKept =
+                kAttributeReadOnly | kAttributeHidden | kAttributeSystem | kAttributeArchive;
+            EXPECT_EQ(
+                PlatformGetFileAttributes(kNoFolder, copy.u16string().c_str()) & kKept,
+                PlatformGetFileAttributes(kNoFolder, entry.path().u16string().c_str()) & kKept);
+        }
+        EXPECT_EQ(compared, files);
+        size_t count = 0;
+        for (auto it = fs::recursive_directory_iterator(unpacked);
+             it != fs::recursive_directory_iterator(); ++it) {
+            ++count;
+        }
+        EXPECT_EQ(count, everything);
+    }
+
+    ScratchFolder scratch_;
+    const std::u16string stub_ = u"" TEST_DATA_DIR "/packer/stub_reloc_after.exe";
+    std::u16string out_;
+    std::u16string err_;
+};
+
+TEST_F(PackTool, PackedFolderUnpacksExactlyThroughTheLaunchersDriver) {
+    MakeApplication();
+    ASSERT_EQ(Run({stub_, Path(u"app"), Path(u"out.exe")}), kPackDone) << Narrow(err_);
+    EXPECT_NE(out_.find(u"Zipping the folder"), std::u16string::npos);
+    EXPECT_NE(out_.find(u"4 files, 2 folders"), std::u16string::npos) << Narrow(out_);
+    EXPECT_TRUE(err_.empty()) << Narrow(err_);
+
+    ASSERT_NE(PlatformGetFileAttributes(kNoFolder, Path(u"app/readonly.txt").c_str()) &
+                  kAttributeReadOnly,
+              0u);
+    ExpectUnpacksAsTheSource(u"out.exe", u"app", 4, 6);
+}
+
+TEST_F(PackTool, NamesInAnyScriptUnpackUnchanged) {
+    if (!ReaderDecodesUtf8Names())
+        GTEST_SKIP() << "the launcher's reader does not decode UTF-8 names yet";
+    MakeFolder(u"app");
+    MakeFile(u"app/zandro.exe", "main");
+    MakeFile(u"app/caf\u00e9.dll", "latin");
+    MakeFolder(u"app/\u8bf4\u660e");
+    MakeFile(u"app/\u8bf4\u660e/\u8bf4\u660e.txt", "chinese");
+    ASSERT_EQ(Run({stub_, Path(u"app"), Path(u"out.exe")}), kPackDone) << Narrow(err_);
+    ExpectUnpacksAsTheSource(u"out.exe", u"app", 3, 4);
+}
+
+TEST_F(PackTool, OutputInsideTheSourceIsNotPackedIntoItself) {
+    MakeApplication();
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(Run({stub_, Path(u"app"), Path(u"app/Packed.exe")}), kPackDone) << Narrow(err_);
+    }
+    EXPECT_NE(out_.find(u"which is OUTPUT itself"), std::u16string::npos) << Narrow(out_);
+    const ByteBuffer payload = Payload(Path(u"app/Packed.exe"));
+    EXPECT_EQ(
+        std::search(payload.begin(), payload.end(), std::begin("Packed"), std::end("Packed") - 1),
+        payload.end());
+    fs::remove(scratch_.path() / "app" / "Packed.exe");
+    MakeFolder(u"check");
+    ASSERT_TRUE(UnpackInto(u"check", payload));
+    EXPECT_FALSE(fs::exists(scratch_.path() / "check" / "Packed.exe.part"));
+    EXPECT_TRUE(fs::exists(scratch_.path() / "check" / "zandro.exe"));
+}
+
+TEST_F(PackTool, ZipSourceIsEmbeddedAsItIs) {
+    TestArchive archive;
+    archive.entries = {MakeEntry("zandro.exe", "main", 8), MakeEntry("lib/", ""),
+                       MakeEntry("lib/a.dll", "library")};
+    archive.entries[1].externalAttributes = 0x10;
+    const Bytes zip = BuildZip(archive);
+    WriteFileBytes(scratch_.path() / "app.zip", std::string(zip.begin(), zip.end()));
+    ASSERT_EQ(Run({u"--level", u"3", stub_, Path(u"app.zip"), Path(u"out.exe")}), kPackDone)
+        << Narrow(err_);
+    EXPECT_EQ(Payload(Path(u"out.exe")), ByteBuffer(zip.begin(), zip.end()));
+    EXPECT_NE(out_.find(u"3 entries verified"), std::u16string::npos);
+    EXPECT_NE(err_.find(u"--level has no effect"), std::u16string::npos);  // only a warning
+}
+
+TEST_F(PackTool, ManyFilesAreCountedAndASignatureIsDroppedWithAWarning) {
+    MakeFolder(u"app");
+    MakeFile(u"app/zandro.exe", "main");
+    MakeFolder(u"app/many");
+    for (int i = 0; i < 2100; ++i)
+        MakeFile(u"app/many/" + NumberText(static_cast<uint64_t>(i)) + u".txt", "x");
+    ASSERT_EQ(Run({u"" TEST_DATA_DIR "/packer/stub_signed.exe", Path(u"app"), Path(u"out.exe")}),
+              kPackDone)
+        << Narrow(err_);
+    EXPECT_NE(out_.find(u"1000 of 2101 files"), std::u16string::npos) << Narrow(out_);
+    EXPECT_NE(out_.find(u"2000 of 2101 files"), std::u16string::npos);
+    EXPECT_NE(err_.find(u"warning: LAUNCHER was signed"), std::u16string::npos) << Narrow(err_);
+    EXPECT_NE(err_.find(u"sign OUTPUT after packing"), std::u16string::npos);
+}
+
+struct Refusal {
+    const char* what;
+    std::vector<std::u16string> args;  // "@" stands for the scratch folder
+    const char16_t* reason;
+};
+
+TEST_F(PackTool, RefusalsNameTheReasonExitWithTwoAndLeaveNoOutput) {
+    MakeApplication();
+    MakeFolder(u"nomain");
+    MakeFile(u"nomain/other.exe", "not the main program");
+    MakeFolder(u"longname");
+    MakeFile(u"longname/zandro.exe", "main");
+    MakeFile(u"longname/" + std::u16string(188, u'n'), "long");
+    WriteFileBytes(scratch_.path() / "text.txt", "not a program");
+    const ByteBuffer stub = Fixture("stub_reloc_after.exe");
+    WriteFileBytes(scratch_.path() / "cut.exe", std::string(stub.begin(), stub.begin() + 2000));
+    std::string nopayload(stub.begin(), stub.end());
+    nopayload.replace(nopayload.find(std::string("Z\0I\0P\0", 6)), 6, std::string("Z\0A\0P\0", 6));
+    WriteFileBytes(scratch_.path() / "nopayload.exe", nopayload);
+
+    auto zipOf = [&](const char* name, std::vector<TestEntry> entries) {
+        TestArchive archive;
+        archive.entries = std::move(entries);
+        const Bytes zip = BuildZip(archive);
+        WriteFileBytes(scratch_.path() / name, std::string(zip.begin(), zip.end()));
+    };
+    zipOf("nomain.zip", {MakeEntry("readme.txt", "no main program")});
+    zipOf("escape.zip", {MakeEntry("zandro.exe", "main"), MakeEntry("../evil.txt", "out")});
+    zipOf("drive.zip", {MakeEntry("zandro.exe", "main"), MakeEntry("C:/evil.txt", "out")});
+    zipOf("device.zip", {MakeEntry("zandro.exe", "main"), MakeEntry("sub/aux.txt", "out")});
+    zipOf("twice.zip", {MakeEntry("zandro.exe", "main"), MakeEntry("Zandro.EXE", "other")});
+    TestEntry badCrc = MakeEntry("zandro.exe", "main", 8);
+    badCrc.crc = 0x12345678;
+    zipOf("crc.zip", {badCrc});
+    WriteFileBytes(scratch_.path() / "garbage.zip", "PK but not a zip archive at all");
+
+    const std::u16string s = scratch_.text() + u"/";
+    const std::u16string out = s + u"out.exe";
+    const std::u16string app = s + u"app";
+    const Refusal cases[] = {
+        {"no arguments", {}, u"expected LAUNCHER, SOURCE and OUTPUT"},
+        {"unknown option", {u"--colour", u"red", stub_, app, out}, u"unknown option --colour"},
+        {"option twice", {u"--level=1", u"--level=2", stub_, app, out}, u"--level is given twice"},
+        {"bad level", {u"--level", u"10", stub_, app, out}, u"--level needs a number from 0 to 9"},
+        {"bad version", {u"--version", u"1.2.3", stub_, app, out}, u"four numbers from 0 to 65535"},
+        {"launcher is text", {s + u"text.txt", app, out}, u"not a Windows program"},
+        {"launcher missing", {s + u"missing.exe", app, out}, u"cannot read LAUNCHER"},
+        {"launcher truncated", {s + u"cut.exe", app, out}, u"truncated"},
+        {"no payload", {s + u"nopayload.exe", app, out}, u"no payload resource"},
+        {"source missing", {stub_, s + u"missing", out}, u"does not exist"},
+        {"folder without main program",
+         {stub_, s + u"nomain", out},
+         u"no zandro.exe at its top level"},
+        {"folder with a long name", {stub_, s + u"longname", out}, u"is too long: 188 units"},
+        {"zip without main program",
+         {stub_, s + u"nomain.zip", out},
+         u"no zandro.exe at its top level"},
+        {"zip escaping", {stub_, s + u"escape.zip", out}, u"goes up out of the folder"},
+        {"zip with a drive", {stub_, s + u"drive.zip", out}, u"a drive letter"},
+        {"zip with a device", {stub_, s + u"device.zip", out}, u"names a device"},
+        {"zip with a name twice", {stub_, s + u"twice.zip", out}, u"would unpack to the same file"},
+        {"zip with a wrong CRC", {stub_, s + u"crc.zip", out}, u"is damaged"},
+        {"not a zip",
+         {stub_, s + u"garbage.zip", out},
+         u"not a zip archive that the launcher can read"},
+        {"icon is text", {u"--icon", s + u"text.txt", stub_, app, out}, u"not an icon file"},
+        {"icon missing", {u"--icon", s + u"missing.ico", stub_, app, out}, u"cannot read the icon"},
+        {"output is a folder", {stub_, app, s + u"app/sub"}, u"is a folder"},
+        {"output is the launcher",
+         {s + u"./launcher.exe", app, s + u"launcher.exe"},
+         u"is LAUNCHER itself"},
+        {"output is the zip",
+         {stub_, s + u"escape.zip", s + u"sub/../escape.zip"},
+         u"is SOURCE itself"},
+    };
+    WriteFileBytes(scratch_.path() / "launcher.exe", std::string(stub.begin(), stub.end()));
+    fs::create_directories(scratch_.path() / "sub");
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Run(c.args), kPackRefused);
+        EXPECT_NE(err_.find(c.reason), std::u16string::npos) << Narrow(err_);
+        EXPECT_EQ(err_.find(u"launcher-pack: error: "), 0u);
+        EXPECT_TRUE(Leftovers().empty());
+    }
+    EXPECT_EQ(ReadFileBytes(scratch_.path() / "launcher.exe"),
+              std::string(stub.begin(), stub.end()));
+    EXPECT_FALSE(ReadFileBytes(scratch_.path() / "escape.zip").empty());
+}
+
+#ifndef _WIN32
+TEST_F(PackTool, RefusesFilesItCannotReadAndLinksToFolders) {
+    MakeApplication();
+    ASSERT_EQ(mkfifo((scratch_.path() / "app" / "pipe").c_str(), 0600), 0);
+    EXPECT_EQ(Run({stub_, Path(u"app"), Path(u"out.exe")}), kPackRefused);
+    EXPECT_NE(err_.find(u"cannot read the file"), std::u16string::npos) << Narrow(err_);
+    ASSERT_EQ(unlink((scratch_.path() / "app" / "pipe").c_str()), 0);
+
+    ASSERT_EQ(symlink("/tmp", (scratch_.path() / "app" / "elsewhere").c_str()), 0);
+    EXPECT_EQ(Run({stub_, Path(u"app"), Path(u"out.exe")}), kPackRefused);
+    EXPECT_NE(err_.find(u"is a link to a folder"), std::u16string::npos) << Narrow(err_);
+    EXPECT_TRUE(Leftovers().empty());
+}
+#endif
+
+TEST_F(PackTool, AFailedWriteLeavesTheEarlierOutputAlone) {
+    MakeApplication();
+    WriteFileBytes(scratch_.path() / "out.exe", "an earlier output");
+    int status = 0;
+    {
+        SystemCallsAgain restore;
+        MakeFaultPoint<&PlatformCalls::writeFile, false>("writeFile").failNth(2);
+        status = Run({stub_, Path(u"app"), Path(u"out.exe")});
+    }
+    EXPECT_EQ(status, kPackWriteFailed);
+    EXPECT_NE(err_.find(u"cannot write"), std::u16string::npos) << Narrow(err_);
+    EXPECT_EQ(ReadFileBytes(scratch_.path() / "out.exe"), "an earlier output");
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{"out.exe"});
+}
+
+}  // namespace
