@@ -51,11 +51,12 @@ bool ClearEntry(PlatformHandle folder, const PlatformFoundEntry& found) {
             return ClearHeldFolder(sub) && protectedNow;
         });
     }
-    // A read-only file cannot be deleted; files held open elsewhere simply stay.
-    const uint32_t attributes = PlatformGetFileAttributes(folder, found.name);
-    if (attributes != kInvalidAttributes) {
-        PlatformSetFileAttributes(folder, found.name, attributes & ~kAttributeReadOnly);
-    }
+    // Deleted first: most files go at once, and their attributes are never read or changed. Where
+    // the read-only bit keeps a file (Windows), it is cleared and the deletion tried again; files
+    // held open elsewhere simply stay.
+    if (PlatformDeleteFile(folder, found.name)) return true;
+    if ((found.attributes & kAttributeReadOnly) == 0) return false;
+    PlatformSetFileAttributes(folder, found.name, found.attributes & ~kAttributeReadOnly);
     return PlatformDeleteFile(folder, found.name);
 }
 

@@ -18,14 +18,8 @@
 
 namespace {
 
-// A path for the system: UTF-8, with "\" taken as "/".
-std::string NativePath(const char16_t* path) {
-    std::string native = Utf16ToUtf8(path);
-    for (char& c : native) {
-        if (c == '\\') c = '/';
-    }
-    return native;
-}
+// A path for the system: UTF-8, with "\\" taken as "/".
+std::string NativePath(const char16_t* path) { return Utf16ToUtf8(path, true); }
 
 // UTF-8 to UTF-16 into `out` of `outUnits` units, terminated. Returns the units written without
 // the terminator, or the units needed including the terminator when they do not fit (the
@@ -141,6 +135,22 @@ timespec ToTimespec(const FileTime* time) {
     return out;
 }
 
+// The folder that the last walk inside a held folder reached, kept open: the entries of one
+// folder follow one another, and each walk costs an openat and a close per step. It was reached
+// as any walk is, step by step without following a link, and is dropped when its held folder is
+// released (whose descriptor number may be reused) or when a folder is removed.
+struct LastWalk {
+    int base = -1;     // the held folder's descriptor
+    std::string path;  // the steps walked from it, as given
+    int dir = -1;      // where they led
+};
+LastWalk lastWalk;
+
+void ForgetLastWalk() {
+    if (lastWalk.dir >= 0) close(lastWalk.dir);
+    lastWalk = LastWalk{};
+}
+
 // Where a path leads: the folder that holds its last step, and that step. For kNoFolder the path
 // is left to the system (relative to the current directory, links followed). Inside a held folder
 // every step before the last is opened relative to the one before and no link is followed, so
@@ -155,13 +165,14 @@ class Location {
         }
         held_ = true;
         dir_ = FileDescriptor(folder);
-        size_t start = 0;
-        for (size_t end; (end = native.find('/', start)) != std::string::npos; start = end + 1) {
-            if (!Enter(native.substr(start, end - start))) return;
+        const size_t cut = native.rfind('/');
+        leaf_ = cut == std::string::npos ? native : native.substr(cut + 1);
+        if (leaf_ == "..") {
+            Fail();
+            return;
         }
-        leaf_ = native.substr(start);
-        if (leaf_ == "..") Fail();
         if (leaf_.empty() || leaf_ == ".") leaf_ = ".";
+        if (cut != std::string::npos) Walk(native.substr(0, cut));
     }
     ~Location() {
         if (owned_) close(dir_);
@@ -177,6 +188,25 @@ class Location {
 
   private:
     static constexpr int kFailed = -2;  // neither a descriptor nor AT_FDCWD
+
+    // Walks the folder steps from the held folder, or takes the folder the last walk reached.
+    void Walk(const std::string& steps) {
+        const int base = dir_;
+        if (lastWalk.base == base && lastWalk.path == steps) {
+            dir_ = lastWalk.dir;
+            return;
+        }
+        size_t start = 0;
+        for (size_t end; start <= steps.size(); start = end + 1) {
+            end = steps.find('/', start);
+            if (end == std::string::npos) end = steps.size();
+            if (!Enter(steps.substr(start, end - start))) return;
+        }
+        if (!owned_) return;  // only empty and "." steps: the held folder itself
+        ForgetLastWalk();
+        lastWalk = LastWalk{base, steps, dir_};
+        owned_ = false;  // the last walk keeps it open now
+    }
 
     bool Enter(const std::string& step) {
         if (step.empty() || step == ".") return true;
@@ -272,10 +302,8 @@ bool StatEntry(const Location& at, struct stat* info) {
 
 bool SystemDeleteFile(PlatformHandle folder, const char16_t* path) {
     const Location at(folder, path);
-    struct stat info {};
-    // DeleteFileW removes no folder.
-    if (!StatEntry(at, &info) || S_ISDIR(info.st_mode)) return false;
-    return unlinkat(at.dir(), at.leaf(), 0) == 0;
+    // Without AT_REMOVEDIR no folder is removed, as DeleteFileW removes none.
+    return at.valid() && unlinkat(at.dir(), at.leaf(), 0) == 0;
 }
 
 // The attribute bits of the entry `name` in the folder `dir`, whose own status is `info`.
@@ -422,7 +450,10 @@ bool SystemProtectFolder(PlatformHandle folder) {
     return fchmod(fd, kProtectedMode) == 0;
 }
 
-void SystemReleaseFolder(PlatformHandle folder) { close(FileDescriptor(folder)); }
+void SystemReleaseFolder(PlatformHandle folder) {
+    if (lastWalk.base == FileDescriptor(folder)) ForgetLastWalk();
+    close(FileDescriptor(folder));
+}
 
 PlatformHandle SystemOpenSearch(PlatformHandle folder) {
     // A descriptor of its own, so that the held one keeps its position and stays open.
@@ -445,12 +476,18 @@ int SystemNextEntry(PlatformHandle handle, PlatformFoundEntry* found) {
         constexpr uint32_t kUnits = sizeof(found->name) / sizeof(char16_t);
         // A name that does not fit cannot happen with 255-byte names; never hand out a cut one.
         if (FromUtf8(entry->d_name, found->name, kUnits) >= kUnits) return -1;
+        // The listing's own type saves a call per entry; only a link (whose target decides the
+        // directory bit) or an entry of unknown type is looked at.
+        if (entry->d_type == DT_DIR || entry->d_type == DT_REG) {
+            found->attributes = entry->d_type == DT_DIR ? kAttributeDirectory : kAttributeNormal;
+            return 1;
+        }
         struct stat info {};
         if (fstatat(dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT) continue;  // gone since it was listed
             return -1;
         }
-        found->attributes = AttributesOf(dirfd(listing), entry->d_name, info);
+        found->attributes = AttributesOf(dirfd(listing), entry->d_name, info) & ~kAttributeReadOnly;
         return 1;
     }
 }
@@ -468,6 +505,7 @@ int SystemCompareText(const char16_t* a, const char16_t* b) {
 }
 
 bool SystemRemoveDirectory(PlatformHandle folder, const char16_t* path) {
+    ForgetLastWalk();  // the folder it kept may be the one removed
     const Location at(folder, path);
     struct stat info {};
     if (!StatEntry(at, &info)) return false;

@@ -324,8 +324,9 @@ TEST_F(Extract, InsideAHeldFolderNoLinkIsFollowed) {
     ASSERT_NE(held, kInvalidPlatformHandle);
     const std::u16string root = (work() / "held").u16string() + u'\\';
     Archive zip(ArchiveOf({MakeEntry("f", "data"), Folder("docs/img/")}));
+    FolderRecord folders;
     const auto unzip = [&](const char16_t* path, int32_t index) {
-        return UnzipEntryIntoFolder(zip.get(), held, root.c_str(), path, index);
+        return UnzipEntryIntoFolder(zip.get(), held, root.c_str(), path, index, &folders);
     };
 
     EXPECT_EQ(unzip(u"a/b\\file.txt", 0), ZipOk);
