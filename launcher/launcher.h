@@ -44,7 +44,7 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
 
 // Whether every file below the held folder is one of `written`, each found once, with no link and
 // nothing that could not be listed. Sub-folders are fine.
-bool HoldsOnlyWrittenFiles(PlatformHandle folder, WrittenFiles written);
+bool HoldsOnlyWrittenFiles(PlatformHandle folder, const WrittenFiles& written);
 
 // The directory text, one "\" unless the name starts with one, and the name.
 std::u16string JoinPath(const std::u16string& directory, const std::u16string& name);

@@ -1,5 +1,6 @@
 // The unpacking driver: forms the extraction folder under the temporary directory, takes hold of
 // it, readies it and unpacks the payload archive from the program's resources into it.
+#include <iterator>
 #include <string>
 
 #include "launcher/launcher.h"
@@ -71,6 +72,7 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
     // Folders are made below the extraction folder itself, never below the current directory.
     const std::u16string root = folderText + u'\\';
     FolderRecord folders;
+    auto next = written->end();
     ZipEntryInfo entry;
     for (int32_t index = 0;; ++index) {
         const ZipResult found = GetZipEntry(archive, index, &entry);
@@ -87,10 +89,15 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
         }
         const ZipResult result =
             UnzipEntryIntoFolder(archive, folder, root.c_str(), name.c_str(), index, &folders);
-        if (result == ZipOk) written->insert(NormalizedPath(name.c_str()));
+        // Archives mostly list the entries of a folder in order: inserted right after the one
+        // before, such an entry costs two comparisons.
+        if (result == ZipOk) next = std::next(written->insert(next, NormalizedPath(name.c_str())));
         // A later entry of the same name that fails midway leaves no whole file of that name;
         // one whose file could not even be created leaves the earlier copy as it was.
-        if (result == ZipExtractFailed) written->erase(NormalizedPath(name.c_str()));
+        if (result == ZipExtractFailed) {
+            written->erase(NormalizedPath(name.c_str()));
+            next = written->end();
+        }
     }
     CloseZipArchive(archive);
     return true;
