@@ -137,14 +137,25 @@ timespec ToTimespec(const FileTime* time) {
 
 // The folder that the last walk inside a held folder reached, kept open: the entries of one
 // folder follow one another, and each walk costs an openat and a close per step. It was reached
-// as any walk is, step by step without following a link, and is dropped when its held folder is
-// released (whose descriptor number may be reused) or when a folder is removed.
+// as any walk is, step by step without following a link; it is taken again only while the same
+// steps still lead to that very folder (one look instead of the walk), and dropped when its held
+// folder is released (whose descriptor number may be reused) or when a folder is removed.
 struct LastWalk {
     int base = -1;     // the held folder's descriptor
     std::string path;  // the steps walked from it, as given
     int dir = -1;      // where they led
+    dev_t device = 0;  // and which folder that is
+    ino_t inode = 0;
 };
 LastWalk lastWalk;
+
+// Whether `steps` from `base` still name the folder that the last walk reached.
+bool LastWalkStillLeads(int base, const std::string& steps) {
+    struct stat info {};
+    return lastWalk.base == base && lastWalk.path == steps &&
+           fstatat(base, steps.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_dev == lastWalk.device && info.st_ino == lastWalk.inode;
+}
 
 void ForgetLastWalk() {
     if (lastWalk.dir >= 0) close(lastWalk.dir);
@@ -192,7 +203,7 @@ class Location {
     // Walks the folder steps from the held folder, or takes the folder the last walk reached.
     void Walk(const std::string& steps) {
         const int base = dir_;
-        if (lastWalk.base == base && lastWalk.path == steps) {
+        if (LastWalkStillLeads(base, steps)) {
             dir_ = lastWalk.dir;
             return;
         }
@@ -203,8 +214,10 @@ class Location {
             if (!Enter(steps.substr(start, end - start))) return;
         }
         if (!owned_) return;  // only empty and "." steps: the held folder itself
+        struct stat info {};
+        if (fstat(dir_, &info) != 0) return;
         ForgetLastWalk();
-        lastWalk = LastWalk{base, steps, dir_};
+        lastWalk = LastWalk{base, steps, dir_, info.st_dev, info.st_ino};
         owned_ = false;  // the last walk keeps it open now
     }
 

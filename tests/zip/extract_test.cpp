@@ -357,6 +357,44 @@ TEST_F(Extract, InsideAHeldFolderNoLinkIsFollowed) {
     PlatformReleaseFolder(held);
 }
 
+// Inside held folders a path leads to what it names at the time of the call, whatever folder the
+// calls before it reached: another held folder under the same descriptor number, a folder
+// removed and made again, or a folder moved away and a link put in its place.
+TEST_F(Extract, InsideAHeldFolderEachCallFollowsThePathAsItIsNow) {
+    for (const char* name : {"one/sub", "two/sub", "outside"}) fs::create_directories(name);
+    const auto write = [](PlatformHandle held, const char16_t* path) {
+        const PlatformHandle file = PlatformCreateFile(held, path, kAttributeNormal);
+        if (file == kInvalidPlatformHandle) return false;
+        PlatformCloseFile(file);
+        return true;
+    };
+    PlatformHandle held = PlatformHoldFolder(kNoFolder, u"one");
+    ASSERT_NE(held, kInvalidPlatformHandle);
+    EXPECT_TRUE(write(held, u"sub/a.txt"));
+    PlatformReleaseFolder(held);
+    held = PlatformHoldFolder(kNoFolder, u"two");
+    ASSERT_NE(held, kInvalidPlatformHandle);
+    EXPECT_TRUE(write(held, u"sub/b.txt"));
+    EXPECT_TRUE(fs::exists("two/sub/b.txt"));
+
+    EXPECT_TRUE(PlatformDeleteFile(held, u"sub/b.txt"));
+    EXPECT_TRUE(PlatformRemoveDirectory(held, u"sub"));
+    EXPECT_TRUE(PlatformCreateDirectory(held, u"sub"));
+    EXPECT_TRUE(write(held, u"sub\\c.txt"));
+    EXPECT_EQ(ListTree(work()),
+              "one\none/sub\none/sub/a.txt\noutside\ntwo\ntwo/sub\ntwo/sub/c.txt\n");
+
+    std::error_code error;
+    fs::rename("two/sub", "two/moved");
+    fs::create_directory_symlink(work() / "outside", "two/sub", error);
+    if (!error) {
+        EXPECT_FALSE(write(held, u"sub/d.txt"));
+        EXPECT_TRUE(fs::is_empty("outside"));
+        EXPECT_FALSE(fs::exists("two/moved/d.txt"));
+    }
+    PlatformReleaseFolder(held);
+}
+
 TEST_F(Extract, RefusesPathsThatDoNotFitTheWorkingBuffers) {
     std::u16string root;
     {
