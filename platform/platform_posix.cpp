@@ -246,6 +246,10 @@ class Location {
     std::string leaf_;
 };
 
+// The descriptor of the file that the last PlatformCreateFile made new (O_CREAT | O_EXCL), until it
+// is closed: a regular file for certain, which saves asking the system once per file.
+int newRegularFile = -1;
+
 // Opens an existing file for writing the way CREATE_ALWAYS replaces one: a file without write
 // permission is refused (even for root, whom open() would let through), a regular file is
 // emptied, and a FIFO without a reader fails at once instead of waiting for one.
@@ -274,6 +278,7 @@ PlatformHandle SystemCreateFile(PlatformHandle folder, const char16_t* path, uin
     // Creation mode only: the new descriptor may write even when the file is read-only.
     const mode_t mode = readOnly ? 0444 : 0666;
     int fd = openat(at.dir(), at.leaf(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    newRegularFile = fd;
     if (fd < 0 && errno == EEXIST) fd = OpenExisting(at, readOnly);
     return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
 }
@@ -291,6 +296,7 @@ bool SystemWriteFile(PlatformHandle file, const void* data, uint32_t size) {
 }
 
 bool SystemIsDiskFile(PlatformHandle file) {
+    if (FileDescriptor(file) == newRegularFile) return true;
     struct stat info {};
     return fstat(FileDescriptor(file), &info) == 0 && S_ISREG(info.st_mode);
 }
@@ -301,7 +307,10 @@ bool SystemSetFileTimes(PlatformHandle file, const FileTime*, const FileTime* ac
     return futimens(FileDescriptor(file), times) == 0;
 }
 
-void SystemCloseFile(PlatformHandle file) { close(FileDescriptor(file)); }
+void SystemCloseFile(PlatformHandle file) {
+    if (FileDescriptor(file) == newRegularFile) newRegularFile = -1;
+    close(FileDescriptor(file));
+}
 
 bool SystemCreateDirectory(PlatformHandle folder, const char16_t* path) {
     const Location at(folder, path);
