@@ -18,7 +18,7 @@
 
 namespace {
 
-// A path for the system: UTF-8, with "\\" taken as "/".
+// A path for the system: UTF-8, with "\" taken as "/".
 std::string NativePath(const char16_t* path) { return Utf16ToUtf8(path, true); }
 
 // UTF-8 to UTF-16 into `out` of `outUnits` units, terminated. Returns the units written without
@@ -138,8 +138,9 @@ timespec ToTimespec(const FileTime* time) {
 // The folder that the last walk inside a held folder reached, kept open: the entries of one
 // folder follow one another, and each walk costs an openat and a close per step. It was reached
 // as any walk is, step by step without following a link; it is taken again only while the same
-// steps still lead to that very folder (one look instead of the walk), and dropped when its held
-// folder is released (whose descriptor number may be reused) or when a folder is removed.
+// steps still lead to that very folder through no link (one look per step instead of an open and
+// a close), and dropped when its held folder is released (whose descriptor number may be reused)
+// or when a folder is removed.
 struct LastWalk {
     int base = -1;     // the held folder's descriptor
     std::string path;  // the steps walked from it, as given
@@ -149,12 +150,20 @@ struct LastWalk {
 };
 LastWalk lastWalk;
 
-// Whether `steps` from `base` still name the folder that the last walk reached.
+// Whether `steps` from `base` still name the folder that the last walk reached, each step a folder
+// and none a link.
 bool LastWalkStillLeads(int base, const std::string& steps) {
+    if (lastWalk.base != base || lastWalk.path != steps) return false;
     struct stat info {};
-    return lastWalk.base == base && lastWalk.path == steps &&
-           fstatat(base, steps.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode) &&
-           info.st_dev == lastWalk.device && info.st_ino == lastWalk.inode;
+    for (size_t end = steps.find('/');; end = steps.find('/', end + 1)) {
+        const std::string step = steps.substr(0, end);
+        if (fstatat(base, step.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISDIR(info.st_mode)) {
+            return false;
+        }
+        if (end == std::string::npos) break;
+    }
+    return info.st_dev == lastWalk.device && info.st_ino == lastWalk.inode;
 }
 
 void ForgetLastWalk() {

@@ -391,6 +391,13 @@ TEST_F(Extract, InsideAHeldFolderEachCallFollowsThePathAsItIsNow) {
         EXPECT_FALSE(write(held, u"sub/d.txt"));
         EXPECT_TRUE(fs::is_empty("outside"));
         EXPECT_FALSE(fs::exists("two/moved/d.txt"));
+        // A folder on the way moved out and a link in its place that leads to it again.
+        fs::create_directories("two/deep/er");
+        EXPECT_TRUE(write(held, u"deep/er/e.txt"));
+        fs::rename("two/deep", "outside/deep");
+        fs::create_directory_symlink(work() / "outside" / "deep", "two/deep");
+        EXPECT_FALSE(write(held, u"deep/er/f.txt"));
+        EXPECT_FALSE(fs::exists("outside/deep/er/f.txt"));
     }
     PlatformReleaseFolder(held);
 }
