@@ -23,7 +23,8 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring temp = std::wstring(argv[1]) + L"\\run" +
                                   std::to_wstring(GetCurrentProcessId()) + L"-" +
                                   std::to_wstring(i) + L"\\";
-        if (!CreateDirectoryW(temp.c_str(), nullptr) || !SetEnvironmentVariableW(L"TEMP", temp.c_str()) ||
+        if (!CreateDirectoryW(temp.c_str(), nullptr) ||
+            !SetEnvironmentVariableW(L"TEMP", temp.c_str()) ||
             !SetEnvironmentVariableW(L"TMP", temp.c_str())) {
             std::fwprintf(stderr, L"cannot make %ls (error %lu)\n", temp.c_str(), GetLastError());
             return 1;
@@ -34,8 +35,8 @@ int wmain(int argc, wchar_t** argv) {
         PROCESS_INFORMATION process = {};
         LARGE_INTEGER start, end;
         QueryPerformanceCounter(&start);
-        if (!CreateProcessW(argv[i], &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                            nullptr, &startup, &process)) {
+        if (!CreateProcessW(argv[i], &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process)) {
             std::fwprintf(stderr, L"cannot start %ls (error %lu)\n", argv[i], GetLastError());
             return 1;
         }
@@ -46,8 +47,8 @@ int wmain(int argc, wchar_t** argv) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         if (waited != WAIT_OBJECT_0 || status != 0) {
-            std::fwprintf(stderr, L"%ls did not end well (wait %lu, status %lu)\n", argv[i],
-                          waited, status);
+            std::fwprintf(stderr, L"%ls did not end well (wait %lu, status %lu)\n", argv[i], waited,
+                          status);
             return 1;
         }
         const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
