@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build under Wine against the native build: builds the product's launcher (the
 # `launcher` target, cross-built with MinGW-w64 and natively) around the benchmark payloads app
-# (3 MB) and big (100 MB) and around tiny (zandro.exe alone), each payload's zandro.exe a program
-# that ends at once, and times first starts on a tmpfs, interleaved, in a Wine prefix of its own
+# (3 MB), big (100 MB) and many (10,000 small files) and around tiny (zandro.exe alone), each
+# payload's zandro.exe a program that ends at once, and times first starts on a tmpfs, interleaved, in a Wine prefix of its own
 # (bench/wine_compare.py). Prints per payload the native and the Wine median and their ratio, and
 # the fixed cost: the tiny launcher less a program that does nothing, natively and under Wine.
 #   bench/wine_bench.sh                       7 timed rounds
@@ -42,8 +42,8 @@ echo "wine bench: building the programs that do nothing, the timer and the paylo
 step g++ -O2 -o "$WORK/child" "$ROOT/bench/child.cpp"
 step i686-w64-mingw32-g++ -O2 -static -mwindows -o "$WORK/noop.exe" "$ROOT/bench/child.cpp"
 step i686-w64-mingw32-g++ -O2 -static -municode -o "$WORK/wine_timer.exe" "$ROOT/bench/wine_timer.cpp"
-step /usr/bin/python3 "$ROOT/bench/make_payloads.py" "$WORK/payloads-native" "$WORK/child" app big tiny
-step /usr/bin/python3 "$ROOT/bench/make_payloads.py" "$WORK/payloads-win32" "$WORK/noop.exe" app big tiny
+step /usr/bin/python3 "$ROOT/bench/make_payloads.py" "$WORK/payloads-native" "$WORK/child" app big many tiny
+step /usr/bin/python3 "$ROOT/bench/make_payloads.py" "$WORK/payloads-win32" "$WORK/noop.exe" app big many tiny
 
 # build_launchers TAG SOURCE: WORK/TAG/native-<payload> and WORK/TAG/win32-<payload>.exe, the
 # product's launcher target of SOURCE around each payload.
@@ -53,7 +53,7 @@ build_launchers() {
     for kind in native win32; do
         local build=$WORK/build-$tag-$kind options=(-DCMAKE_BUILD_TYPE=Release -DLAUNCHER_TESTS=OFF)
         [[ $kind == win32 ]] && options+=(-DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake")
-        for payload in app big tiny; do
+        for payload in app big many tiny; do
             echo "wine bench: $tag $kind launcher around $payload"
             step cmake -S "$source" -B "$build" -G Ninja "${options[@]}" \
                 -DLAUNCHER_PAYLOAD="$WORK/payloads-$kind/$payload.zip"

@@ -4,7 +4,7 @@
   wine_compare.py WORK [--runs 7] [--scratch DIR] [--tags new,baseline]
 
 WORK is the folder that bench/wine_bench.sh filled: for each tag, WORK/<tag>/native-<payload> and
-WORK/<tag>/win32-<payload>.exe (the launcher around the payloads app, big and tiny), WORK/child
+WORK/<tag>/win32-<payload>.exe (the launcher around the payloads app, big, many and tiny), WORK/child
 and WORK/noop.exe (a native and a Windows program that do nothing) and WORK/wine_timer.exe. The
 Wine environment (WINEPREFIX, DISPLAY) must be set up. Every launcher run is a first start into a
 fresh folder on a tmpfs. Native programs are timed from here, Windows programs from inside Wine by
@@ -23,7 +23,12 @@ import sys
 import tempfile
 import time
 
-PAYLOADS = {"app": ("3 MB application", 40), "big": ("100 MB", 20), "tiny": ("zandro.exe only", 1)}
+PAYLOADS = {
+    "app": ("3 MB application", 40),
+    "big": ("100 MB", 20),
+    "many": ("10,000 files of 1-4 KiB", 10001),
+    "tiny": ("zandro.exe only", 1),
+}
 
 
 def windows_path(path):
@@ -109,7 +114,7 @@ def table(times, tags, runs):
     ms = lambda x: f"{x:.1f} ms"  # noqa: E731
     rows = ["| build | work | native | Wine | Wine / native |", "|---|---|---|---|---|"]
     for tag in tags:
-        for p in ("app", "big"):
+        for p in ("app", "big", "many"):
             n, w = med[f"{tag} native {p}"], med[f"{tag} Wine {p}"]
             rows.append(f"| {tag} | first start, {PAYLOADS[p][0]} | {ms(n)} | {ms(w)} | {w / n:.2f} |")
         n, w = med[f"{tag} native tiny"], med[f"{tag} Wine tiny"]

@@ -4,12 +4,18 @@
 // Starts each program once, in the order given, with TEMP and TMP set to a fresh folder of its
 // own below SCRATCH (so that a launcher unpacks into an empty extraction folder: a first start),
 // waits for it to end and prints one line per program: its wall time in milliseconds (from
-// CreateProcessW until the process has ended) and the path. A program that fails to start, runs
-// for more than a minute or ends with a status other than 0 ends the timer with status 1.
+// CreateProcessW until the process has ended) and the path. Between two programs it pauses, so
+// that the program a launcher started has ended before the next one is timed. A program that fails
+// to start, runs for more than a minute or ends with a status other than 0 ends the timer with
+// status 1.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
+
+namespace {
+constexpr DWORD kPauseMs = 250;
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
@@ -54,6 +60,7 @@ int wmain(int argc, wchar_t** argv) {
         const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
                           static_cast<double>(frequency.QuadPart);
         std::wprintf(L"%.3f %ls\n", ms, argv[i]);
+        Sleep(kPauseMs);
     }
     return 0;
 }
