@@ -183,6 +183,10 @@ def summarize(times):
         if "baseline|False" in med:
             out[payload]["ratio_baseline_first"] = launcher / med["baseline|False"]
             out[payload]["ratio_baseline_second"] = med["launcher|True"] / med["baseline|True"]
+            # The baseline build's own ratios, measured in the same rounds.
+            out[payload]["baseline_ratio_first"] = med["baseline|False"] / first[best]
+            out[payload]["baseline_ratio_second"] = med["baseline|True"] / med["unzip -o|True"]
+            out[payload]["baseline_ratio_floor"] = med["baseline|False"] / med["floor|False"]
     return out
 
 
@@ -208,6 +212,11 @@ def table(summary, load, runs):
         rows.append(f"| against the baseline build, first / second start | | | "
                     f"{join(lambda s: format(s['ratio_baseline_first'], '.2f'))} ; "
                     f"{join(lambda s: format(s['ratio_baseline_second'], '.2f'))} |")
+        rows.append(f"| the baseline build's ratios: first start / best peer ; second start / "
+                    f"`unzip -o` ; first start / floor | | | "
+                    f"{join(lambda s: format(s['baseline_ratio_first'], '.2f'))} ; "
+                    f"{join(lambda s: format(s['baseline_ratio_second'], '.2f'))} ; "
+                    f"{join(lambda s: format(s['baseline_ratio_floor'], '.2f'))} |")
     rows.append("")
     rows.append("Medians of %d interleaved runs (ms), every tool:" % runs)
     rows.append("")
