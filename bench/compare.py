@@ -75,11 +75,13 @@ def count_files(folder):
 
 
 def cpu_jiffies():
-    """Busy and total jiffies of all processors together."""
+    """Busy, total and stolen jiffies of all processors together (stolen: taken by the host of a
+    virtual machine, which slows every tool alike but not evenly over time)."""
     with open("/proc/stat") as stat:
         fields = [int(x) for x in stat.readline().split()[1:]]
     idle = fields[3] + fields[4]
-    return sum(fields) - idle, sum(fields)
+    stolen = fields[7] if len(fields) > 7 else 0
+    return sum(fields) - idle - stolen, sum(fields), stolen
 
 
 def loadavg():
@@ -133,7 +135,7 @@ def measure(args):
         if len(set(files[payload].values())) != 1:
             sys.exit(f"bench: the tools unpacked different file counts: {files[payload]}")
 
-    busy0, total0 = cpu_jiffies()
+    busy0, total0, stolen0 = cpu_jiffies()
     own0 = os.times()
     load_start = loadavg()
     wall0 = time.time()
@@ -145,7 +147,7 @@ def measure(args):
                 times[payload][f"{tool}|{second}"].append(elapsed)
                 cpu_times[payload][f"{tool}|{second}"].append(cpu)
         print(f"round {round_number + 1} of {args.runs} done", flush=True)
-    busy1, total1 = cpu_jiffies()
+    busy1, total1, stolen1 = cpu_jiffies()
     own1 = os.times()
     load_end = loadavg()
 
@@ -159,6 +161,7 @@ def measure(args):
         "cores": cores,
         "cores_busy": round(used_all, 2),
         "cores_busy_by_others": round(max(0.0, used_all - used_mine), 2),
+        "cores_stolen": round((stolen1 - stolen0) / max(1, total1 - total0) * cores, 2),
     }
     return times, cpu_times, files, load
 
@@ -180,6 +183,10 @@ def summarize(times):
         if "baseline|False" in med:
             out[payload]["ratio_baseline_first"] = launcher / med["baseline|False"]
             out[payload]["ratio_baseline_second"] = med["launcher|True"] / med["baseline|True"]
+            # The baseline build's own ratios, measured in the same rounds.
+            out[payload]["baseline_ratio_first"] = med["baseline|False"] / first[best]
+            out[payload]["baseline_ratio_second"] = med["baseline|True"] / med["unzip -o|True"]
+            out[payload]["baseline_ratio_floor"] = med["baseline|False"] / med["floor|False"]
     return out
 
 
@@ -205,6 +212,11 @@ def table(summary, load, runs):
         rows.append(f"| against the baseline build, first / second start | | | "
                     f"{join(lambda s: format(s['ratio_baseline_first'], '.2f'))} ; "
                     f"{join(lambda s: format(s['ratio_baseline_second'], '.2f'))} |")
+        rows.append(f"| the baseline build's ratios: first start / best peer ; second start / "
+                    f"`unzip -o` ; first start / floor | | | "
+                    f"{join(lambda s: format(s['baseline_ratio_first'], '.2f'))} ; "
+                    f"{join(lambda s: format(s['baseline_ratio_second'], '.2f'))} ; "
+                    f"{join(lambda s: format(s['baseline_ratio_floor'], '.2f'))} |")
     rows.append("")
     rows.append("Medians of %d interleaved runs (ms), every tool:" % runs)
     rows.append("")
@@ -221,7 +233,8 @@ def table(summary, load, runs):
     rows.append(f"Load: {load['cores']} cores; load average {load['loadavg_start']} at the start, "
                 f"{load['loadavg_end']} at the end; {load['cores_busy']} cores busy on average "
                 f"during the timed rounds, {load['cores_busy_by_others']} of them by other "
-                f"processes than the benchmark's.")
+                f"processes than the benchmark's; {load['cores_stolen']} cores taken by the "
+                f"virtual machine's host.")
     return "\n".join(rows)
 
 

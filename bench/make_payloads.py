@@ -62,6 +62,7 @@ PAYLOADS = {
     "big": lambda: big_layout(19, 100 * MIB // 19),
     "many": many_layout,
     "huge": lambda: big_layout(30, 10 * MIB),
+    "tiny": lambda: [],  # zandro.exe alone: the launcher's fixed cost
 }
 
 

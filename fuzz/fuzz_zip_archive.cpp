@@ -21,10 +21,12 @@ void Require(bool condition) {
     if (!condition) std::abort();
 }
 
-// The sandbox, held as the launcher holds its folder, and its path with a closing separator.
+// The sandbox, held as the launcher holds its folder, its path with a closing separator, and the
+// folders made in it.
 struct HeldSandbox {
     PlatformHandle folder;
     std::u16string root;
+    FolderRecord* folders;
 };
 
 void RequireExtracted(ZipArchive* archive, ZipResult result) {
@@ -43,8 +45,8 @@ void ExtractEntry(ZipArchive* archive, int32_t index, const char16_t* name,
         RequireExtracted(archive, UnzipEntryToFile(archive, path.c_str(), index));
     }
     if (IsSafeEntryName(name)) {
-        RequireExtracted(
-            archive, UnzipEntryIntoFolder(archive, held.folder, held.root.c_str(), name, index));
+        RequireExtracted(archive, UnzipEntryIntoFolder(archive, held.folder, held.root.c_str(),
+                                                       name, index, held.folders));
     }
 }
 
@@ -78,8 +80,9 @@ void VisitEntry(ZipArchive* archive, int32_t index, uint32_t entryCount, const H
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > UINT32_MAX) return 0;
     const SandboxVisit visit;
+    FolderRecord folders;
     const HeldSandbox held{PlatformHoldFolder(kNoFolder, u"."),
-                           std::filesystem::current_path().u16string() + u'/'};
+                           std::filesystem::current_path().u16string() + u'/', &folders};
     Require(held.folder != kInvalidPlatformHandle);
     ZipArchive* archive = OpenZipFromMemory(data, static_cast<uint32_t>(size));
     if (archive == nullptr) {

@@ -1,6 +1,10 @@
 // The folder operations of the unpacking driver: joining a folder and a name, emptying a held
 // folder tree of its files, and checking that it holds only what this run wrote.
+#include <algorithm>
+#include <functional>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "launcher/launcher.h"
 #include "platform/platform.h"
@@ -51,32 +55,65 @@ bool ClearEntry(PlatformHandle folder, const PlatformFoundEntry& found) {
             return ClearHeldFolder(sub) && protectedNow;
         });
     }
-    // A read-only file cannot be deleted; files held open elsewhere simply stay.
-    const uint32_t attributes = PlatformGetFileAttributes(folder, found.name);
-    if (attributes != kInvalidAttributes) {
-        PlatformSetFileAttributes(folder, found.name, attributes & ~kAttributeReadOnly);
+    // The listing tells which files the read-only bit would keep (Windows): that bit is cleared
+    // first, so a file costs one call or two and its attributes are never read. Files held open
+    // elsewhere simply stay.
+    if ((found.attributes & kAttributeReadOnly) != 0) {
+        PlatformSetFileAttributes(folder, found.name, found.attributes & ~kAttributeReadOnly);
     }
     return PlatformDeleteFile(folder, found.name);
 }
 
-// Each file below the held folder must be one of `unmatched`, which loses it; `prefix` is the
-// folder's path relative to the extraction folder.
-bool OnlyWrittenBelow(PlatformHandle folder, const std::u16string& prefix,
-                      WrittenFiles* unmatched) {
+// The written files found so far in the final check.
+struct Matches {
+    const WrittenFiles& written;
+    std::vector<const std::u16string*> found;
+    WrittenFiles::const_iterator last;  // the latest match, or written.end()
+};
+
+bool SameName(const std::u16string& a, const std::u16string& b) {
+    return PlatformCompareFileNames(a.c_str(), b.c_str()) == 0;
+}
+
+// Takes the written file of that path as found; false when there is none. A folder lists its files
+// in the file system's order or its reverse on most systems, so the neighbours of the latest match
+// are looked at first.
+bool MatchWritten(const std::u16string& path, Matches* matches) {
+    const WrittenFiles& written = matches->written;
+    auto match = written.end();
+    if (matches->last != written.end()) {
+        const auto after = std::next(matches->last);
+        if (after != written.end() && SameName(*after, path)) {
+            match = after;
+        } else if (matches->last != written.begin() && SameName(*std::prev(matches->last), path)) {
+            match = std::prev(matches->last);
+        }
+    }
+    if (match == written.end()) match = written.find(path);
+    if (match == written.end()) return false;
+    matches->found.push_back(&*match);
+    matches->last = match;
+    return true;
+}
+
+// Each file below the held folder must be one of the written ones. `path` holds the folder's path
+// relative to the extraction folder (and gets back to it).
+bool OnlyWrittenBelow(PlatformHandle folder, std::u16string* path, Matches* matches) {
+    const size_t folderLength = path->size();
     return ForEachEntry(folder, [&](const PlatformFoundEntry& found) {
         if ((found.attributes & kAttributeReparsePoint) != 0) return false;
-        const std::u16string path = prefix.empty() ? found.name : prefix + u'\\' + found.name;
-        if ((found.attributes & kAttributeDirectory) != 0) {
-            return InSubFolder(folder, found.name, [&](PlatformHandle sub) {
-                return OnlyWrittenBelow(sub, path, unmatched);
-            });
-        }
+        if (folderLength != 0) *path += u'\\';
+        *path += found.name;
         // A file that another process keeps from being deleted (delete-pending ones included)
         // blocks the entry of its name, so it is never among the written ones.
-        const auto match = unmatched->find(path);
-        if (match == unmatched->end()) return false;
-        unmatched->erase(match);
-        return true;
+        const bool fine = (found.attributes & kAttributeDirectory) != 0
+                              ? InSubFolder(folder, found.name,
+                                            [&](PlatformHandle sub) {
+                                                return OnlyWrittenBelow(sub, path, matches);
+                                            })
+                              : MatchWritten(*path, matches);
+        path->resize(folderLength);
+        return fine;
     });
 }
 
@@ -102,6 +139,13 @@ void ClearFolder(const char16_t* folder) {
     InSubFolder(kNoFolder, folder, ClearHeldFolder);
 }
 
-bool HoldsOnlyWrittenFiles(PlatformHandle folder, WrittenFiles written) {
-    return OnlyWrittenBelow(folder, u"", &written);
+bool HoldsOnlyWrittenFiles(PlatformHandle folder, const WrittenFiles& written) {
+    std::u16string path;
+    Matches matches{written, {}, written.end()};
+    if (!OnlyWrittenBelow(folder, &path, &matches)) return false;
+    // Each written file found once: two files whose names the file system takes for one (a case
+    // variant planted beside it) must not pass as the one.
+    std::vector<const std::u16string*>& found = matches.found;
+    std::sort(found.begin(), found.end(), std::less<const std::u16string*>());
+    return std::adjacent_find(found.begin(), found.end()) == found.end();
 }

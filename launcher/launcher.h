@@ -32,19 +32,8 @@ ExtractedPayload ExtractPayload();
 // whether the clearing left anything in it.
 PlatformHandle PrepareExtractionFolder(const std::u16string& folder, bool* leftBehind);
 
-// File names in the order of the file system's comparison, so that one name matches its file
-// however the case differs where the file system ignores case.
-struct FileNameOrder {
-    bool operator()(const std::u16string& a, const std::u16string& b) const {
-        return PlatformCompareFileNames(a.c_str(), b.c_str()) < 0;
-    }
-};
-
-// Paths relative to the extraction folder, their steps separated by one "\".
+// Paths relative to the extraction folder, as NormalizedPath gives them.
 using WrittenFiles = std::set<std::u16string, FileNameOrder>;
-
-// An entry name as a relative path of WrittenFiles: "/" taken as "\", empty and "." steps dropped.
-std::u16string WrittenName(const std::u16string& entryName);
 
 // Unpacks every entry of the archive in `data` into the held `folder` (whose path is
 // `folderText`), creating sub-folders inside it. Entries whose names could leave the folder, or
@@ -55,7 +44,7 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
 
 // Whether every file below the held folder is one of `written`, each found once, with no link and
 // nothing that could not be listed. Sub-folders are fine.
-bool HoldsOnlyWrittenFiles(PlatformHandle folder, WrittenFiles written);
+bool HoldsOnlyWrittenFiles(PlatformHandle folder, const WrittenFiles& written);
 
 // The directory text, one "\" unless the name starts with one, and the name.
 std::u16string JoinPath(const std::u16string& directory, const std::u16string& name);

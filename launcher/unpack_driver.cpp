@@ -1,5 +1,6 @@
 // The unpacking driver: forms the extraction folder under the temporary directory, takes hold of
 // it, readies it and unpacks the payload archive from the program's resources into it.
+#include <iterator>
 #include <string>
 
 #include "launcher/launcher.h"
@@ -17,18 +18,24 @@ constexpr char16_t kMainProgram[] = u"zandro.exe";
 
 // Whether the entry's path below `folder` runs into a link, at a folder step or at the file itself.
 // Readying the folder removes the links it finds, but one that could not be removed would carry
-// the entry to wherever it points.
-bool ReachesLink(PlatformHandle folder, const std::u16string& name) {
+// the entry to wherever it points. A folder that this run created, and whatever lies inside it,
+// needs no look: nobody else can change it, and this run puts no link there.
+bool ReachesLink(PlatformHandle folder, const std::u16string& name, const FolderRecord& folders) {
     std::u16string path;
+    bool insideCreated = false;
     for (size_t start = 0; start <= name.size();) {
         size_t end = name.find_first_of(u"/\\", start);
         if (end == std::u16string::npos) end = name.size();
-        if (end > start) {
+        const bool dot = end == start + 1 && name[start] == u'.';
+        if (end > start && !dot) {
             if (!path.empty()) path += u'\\';
             path.append(name, start, end - start);
-            const uint32_t attributes = PlatformGetFileAttributes(folder, path.c_str());
-            if (attributes == kInvalidAttributes) return false;  // nothing below it exists yet
-            if ((attributes & kAttributeReparsePoint) != 0) return true;
+            insideCreated = insideCreated || folders.created.count(path) != 0;
+            if (!insideCreated) {
+                const uint32_t attributes = PlatformGetFileAttributes(folder, path.c_str());
+                if (attributes == kInvalidAttributes) return false;  // nothing below it exists yet
+                if ((attributes & kAttributeReparsePoint) != 0) return true;
+            }
         }
         start = end + 1;
     }
@@ -36,18 +43,6 @@ bool ReachesLink(PlatformHandle folder, const std::u16string& name) {
 }
 
 }  // namespace
-
-std::u16string WrittenName(const std::u16string& entryName) {
-    std::u16string path;
-    for (size_t start = 0; start <= entryName.size();) {
-        size_t end = entryName.find_first_of(u"/\\", start);
-        if (end == std::u16string::npos) end = entryName.size();
-        const std::u16string step = entryName.substr(start, end - start);
-        if (!step.empty() && step != u".") path += (path.empty() ? u"" : u"\\") + step;
-        start = end + 1;
-    }
-    return path;
-}
 
 PlatformHandle PrepareExtractionFolder(const std::u16string& folder, bool* leftBehind) {
     const char16_t* path = folder.c_str();
@@ -76,6 +71,8 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
     if (archive == nullptr) return false;
     // Folders are made below the extraction folder itself, never below the current directory.
     const std::u16string root = folderText + u'\\';
+    FolderRecord folders;
+    auto next = written->end();
     ZipEntryInfo entry;
     for (int32_t index = 0;; ++index) {
         const ZipResult found = GetZipEntry(archive, index, &entry);
@@ -84,18 +81,23 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
         if (found != ZipOk) break;
         if (!IsSafeEntryName(entry.name)) continue;
         const std::u16string name = entry.name;
-        if (ReachesLink(folder, name)) continue;
+        if (ReachesLink(folder, name, folders)) continue;
         if ((entry.attributes & kAttributeDirectory) != 0 ||
             (!name.empty() && name.find_last_of(u"/\\") == name.size() - 1)) {
-            EnsureFolderPath(folder, root.c_str(), name.c_str());
+            EnsureFolderPath(folder, root.c_str(), name.c_str(), &folders);
             continue;
         }
         const ZipResult result =
-            UnzipEntryIntoFolder(archive, folder, root.c_str(), name.c_str(), index);
-        if (result == ZipOk) written->insert(WrittenName(name));
+            UnzipEntryIntoFolder(archive, folder, root.c_str(), name.c_str(), index, &folders);
+        // Archives mostly list the entries of a folder in order: inserted right after the one
+        // before, such an entry costs two comparisons.
+        if (result == ZipOk) next = std::next(written->insert(next, NormalizedPath(name.c_str())));
         // A later entry of the same name that fails midway leaves no whole file of that name;
         // one whose file could not even be created leaves the earlier copy as it was.
-        if (result == ZipExtractFailed) written->erase(WrittenName(name));
+        if (result == ZipExtractFailed) {
+            written->erase(NormalizedPath(name.c_str()));
+            next = written->end();
+        }
     }
     CloseZipArchive(archive);
     return true;

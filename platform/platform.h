@@ -157,7 +157,10 @@ bool PlatformProtectFolder(PlatformHandle folder);
 void PlatformReleaseFolder(PlatformHandle folder);
 
 // One entry of a folder enumeration: its name and attribute bits, those of the entry itself (a
-// link carries the reparse-point bit, with the directory bit when it leads to a folder).
+// link carries the reparse-point bit, with the directory bit when it leads to a folder). POSIX
+// gives the type alone, as the listing has it: the directory bit, the reparse-point bit, else
+// 0x80; never the read-only bit, which costs a call per entry to learn and keeps no file from
+// being deleted there.
 struct PlatformFoundEntry {
     uint32_t attributes;
     char16_t name[260];
@@ -175,6 +178,14 @@ int PlatformCompareText(const char16_t* a, const char16_t* b);
 // Compares two file names as the file system does: negative, 0 (the same file name) or positive.
 // Windows ignores case (CompareStringOrdinal); POSIX compares unit by unit.
 int PlatformCompareFileNames(const char16_t* a, const char16_t* b);
+
+// File names in the order of the file system's comparison, so that one name matches its file
+// however the case differs where the file system ignores case.
+struct FileNameOrder {
+    bool operator()(const std::u16string& a, const std::u16string& b) const {
+        return PlatformCompareFileNames(a.c_str(), b.c_str()) < 0;
+    }
+};
 
 // RemoveDirectoryW: removes an empty folder, or a link to a folder without touching its target.
 // POSIX removes a symbolic link with unlink and a folder with rmdir.

@@ -19,13 +19,7 @@
 namespace {
 
 // A path for the system: UTF-8, with "\" taken as "/".
-std::string NativePath(const char16_t* path) {
-    std::string native = Utf16ToUtf8(path);
-    for (char& c : native) {
-        if (c == '\\') c = '/';
-    }
-    return native;
-}
+std::string NativePath(const char16_t* path) { return Utf16ToUtf8(path, true); }
 
 // UTF-8 to UTF-16 into `out` of `outUnits` units, terminated. Returns the units written without
 // the terminator, or the units needed including the terminator when they do not fit (the
@@ -141,6 +135,42 @@ timespec ToTimespec(const FileTime* time) {
     return out;
 }
 
+// The folder that the last walk inside a held folder reached, kept open: the entries of one
+// folder follow one another, and each walk costs an openat and a close per step. It was reached
+// as any walk is, step by step without following a link; it is taken again only while the same
+// steps still lead to that very folder through no link (one look per step instead of an open and
+// a close), and dropped when its held folder is released (whose descriptor number may be reused)
+// or when a folder is removed.
+struct LastWalk {
+    int base = -1;     // the held folder's descriptor
+    std::string path;  // the steps walked from it, as given
+    int dir = -1;      // where they led
+    dev_t device = 0;  // and which folder that is
+    ino_t inode = 0;
+};
+LastWalk lastWalk;
+
+// Whether `steps` from `base` still name the folder that the last walk reached, each step a folder
+// and none a link.
+bool LastWalkStillLeads(int base, const std::string& steps) {
+    if (lastWalk.base != base || lastWalk.path != steps) return false;
+    struct stat info {};
+    for (size_t end = steps.find('/');; end = steps.find('/', end + 1)) {
+        const std::string step = steps.substr(0, end);
+        if (fstatat(base, step.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISDIR(info.st_mode)) {
+            return false;
+        }
+        if (end == std::string::npos) break;
+    }
+    return info.st_dev == lastWalk.device && info.st_ino == lastWalk.inode;
+}
+
+void ForgetLastWalk() {
+    if (lastWalk.dir >= 0) close(lastWalk.dir);
+    lastWalk = LastWalk{};
+}
+
 // Where a path leads: the folder that holds its last step, and that step. For kNoFolder the path
 // is left to the system (relative to the current directory, links followed). Inside a held folder
 // every step before the last is opened relative to the one before and no link is followed, so
@@ -155,13 +185,14 @@ class Location {
         }
         held_ = true;
         dir_ = FileDescriptor(folder);
-        size_t start = 0;
-        for (size_t end; (end = native.find('/', start)) != std::string::npos; start = end + 1) {
-            if (!Enter(native.substr(start, end - start))) return;
+        const size_t cut = native.rfind('/');
+        leaf_ = cut == std::string::npos ? native : native.substr(cut + 1);
+        if (leaf_ == "..") {
+            Fail();
+            return;
         }
-        leaf_ = native.substr(start);
-        if (leaf_ == "..") Fail();
         if (leaf_.empty() || leaf_ == ".") leaf_ = ".";
+        if (cut != std::string::npos) Walk(native.substr(0, cut));
     }
     ~Location() {
         if (owned_) close(dir_);
@@ -177,6 +208,27 @@ class Location {
 
   private:
     static constexpr int kFailed = -2;  // neither a descriptor nor AT_FDCWD
+
+    // Walks the folder steps from the held folder, or takes the folder the last walk reached.
+    void Walk(const std::string& steps) {
+        const int base = dir_;
+        if (LastWalkStillLeads(base, steps)) {
+            dir_ = lastWalk.dir;
+            return;
+        }
+        size_t start = 0;
+        for (size_t end; start <= steps.size(); start = end + 1) {
+            end = steps.find('/', start);
+            if (end == std::string::npos) end = steps.size();
+            if (!Enter(steps.substr(start, end - start))) return;
+        }
+        if (!owned_) return;  // only empty and "." steps: the held folder itself
+        struct stat info {};
+        if (fstat(dir_, &info) != 0) return;
+        ForgetLastWalk();
+        lastWalk = LastWalk{base, steps, dir_, info.st_dev, info.st_ino};
+        owned_ = false;  // the last walk keeps it open now
+    }
 
     bool Enter(const std::string& step) {
         if (step.empty() || step == ".") return true;
@@ -202,6 +254,10 @@ class Location {
     bool held_ = false;
     std::string leaf_;
 };
+
+// The descriptor of the file that the last PlatformCreateFile made new (O_CREAT | O_EXCL), until it
+// is closed: a regular file for certain, which saves asking the system once per file.
+int newRegularFile = -1;
 
 // Opens an existing file for writing the way CREATE_ALWAYS replaces one: a file without write
 // permission is refused (even for root, whom open() would let through), a regular file is
@@ -231,6 +287,7 @@ PlatformHandle SystemCreateFile(PlatformHandle folder, const char16_t* path, uin
     // Creation mode only: the new descriptor may write even when the file is read-only.
     const mode_t mode = readOnly ? 0444 : 0666;
     int fd = openat(at.dir(), at.leaf(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    newRegularFile = fd;
     if (fd < 0 && errno == EEXIST) fd = OpenExisting(at, readOnly);
     return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
 }
@@ -248,6 +305,7 @@ bool SystemWriteFile(PlatformHandle file, const void* data, uint32_t size) {
 }
 
 bool SystemIsDiskFile(PlatformHandle file) {
+    if (FileDescriptor(file) == newRegularFile) return true;
     struct stat info {};
     return fstat(FileDescriptor(file), &info) == 0 && S_ISREG(info.st_mode);
 }
@@ -258,7 +316,10 @@ bool SystemSetFileTimes(PlatformHandle file, const FileTime*, const FileTime* ac
     return futimens(FileDescriptor(file), times) == 0;
 }
 
-void SystemCloseFile(PlatformHandle file) { close(FileDescriptor(file)); }
+void SystemCloseFile(PlatformHandle file) {
+    if (FileDescriptor(file) == newRegularFile) newRegularFile = -1;
+    close(FileDescriptor(file));
+}
 
 bool SystemCreateDirectory(PlatformHandle folder, const char16_t* path) {
     const Location at(folder, path);
@@ -272,10 +333,8 @@ bool StatEntry(const Location& at, struct stat* info) {
 
 bool SystemDeleteFile(PlatformHandle folder, const char16_t* path) {
     const Location at(folder, path);
-    struct stat info {};
-    // DeleteFileW removes no folder.
-    if (!StatEntry(at, &info) || S_ISDIR(info.st_mode)) return false;
-    return unlinkat(at.dir(), at.leaf(), 0) == 0;
+    // Without AT_REMOVEDIR no folder is removed, as DeleteFileW removes none.
+    return at.valid() && unlinkat(at.dir(), at.leaf(), 0) == 0;
 }
 
 // The attribute bits of the entry `name` in the folder `dir`, whose own status is `info`.
@@ -422,7 +481,10 @@ bool SystemProtectFolder(PlatformHandle folder) {
     return fchmod(fd, kProtectedMode) == 0;
 }
 
-void SystemReleaseFolder(PlatformHandle folder) { close(FileDescriptor(folder)); }
+void SystemReleaseFolder(PlatformHandle folder) {
+    if (lastWalk.base == FileDescriptor(folder)) ForgetLastWalk();
+    close(FileDescriptor(folder));
+}
 
 PlatformHandle SystemOpenSearch(PlatformHandle folder) {
     // A descriptor of its own, so that the held one keeps its position and stays open.
@@ -445,12 +507,18 @@ int SystemNextEntry(PlatformHandle handle, PlatformFoundEntry* found) {
         constexpr uint32_t kUnits = sizeof(found->name) / sizeof(char16_t);
         // A name that does not fit cannot happen with 255-byte names; never hand out a cut one.
         if (FromUtf8(entry->d_name, found->name, kUnits) >= kUnits) return -1;
+        // The listing's own type saves a call per entry; only a link (whose target decides the
+        // directory bit) or an entry of unknown type is looked at.
+        if (entry->d_type == DT_DIR || entry->d_type == DT_REG) {
+            found->attributes = entry->d_type == DT_DIR ? kAttributeDirectory : kAttributeNormal;
+            return 1;
+        }
         struct stat info {};
         if (fstatat(dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT) continue;  // gone since it was listed
             return -1;
         }
-        found->attributes = AttributesOf(dirfd(listing), entry->d_name, info);
+        found->attributes = AttributesOf(dirfd(listing), entry->d_name, info) & ~kAttributeReadOnly;
         return 1;
     }
 }
@@ -468,6 +536,7 @@ int SystemCompareText(const char16_t* a, const char16_t* b) {
 }
 
 bool SystemRemoveDirectory(PlatformHandle folder, const char16_t* path) {
+    ForgetLastWalk();  // the folder it kept may be the one removed
     const Location at(folder, path);
     struct stat info {};
     if (!StatEntry(at, &info)) return false;

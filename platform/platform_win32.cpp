@@ -64,10 +64,15 @@ struct HeldFolder {
 
 HeldFolder* ToHeld(PlatformHandle folder) { return reinterpret_cast<HeldFolder*>(folder); }
 
-// `path` below a held folder, or as given for kNoFolder.
-std::wstring FullPath(PlatformHandle folder, const char16_t* path) {
+// `path` below a held folder, or as given for kNoFolder. Formed in one buffer kept for the run:
+// each call needs it only until it returns.
+const wchar_t* FullPath(PlatformHandle folder, const char16_t* path) {
     if (folder == kNoFolder) return Wide(path);
-    return ToHeld(folder)->path + L'\\' + Wide(path);
+    static std::wstring full;
+    full.assign(ToHeld(folder)->path);
+    full += L'\\';
+    full += Wide(path);
+    return full.c_str();
 }
 
 FILETIME ToFiletime(const FileTime* time) {
@@ -80,7 +85,7 @@ FILETIME ToFiletime(const FileTime* time) {
 PlatformHandle SystemCreateFile(PlatformHandle folder, const char16_t* path, uint32_t attributes) {
     // Inside a held folder a link at the path is opened itself, never followed.
     const DWORD flags = attributes | (folder != kNoFolder ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    const HANDLE file = CreateFileW(FullPath(folder, path).c_str(), GENERIC_WRITE, 0, nullptr,
+    const HANDLE file = CreateFileW(FullPath(folder, path), GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, flags, nullptr);
     return file == INVALID_HANDLE_VALUE ? kInvalidPlatformHandle
                                         : reinterpret_cast<PlatformHandle>(file);
@@ -105,19 +110,19 @@ bool SystemSetFileTimes(PlatformHandle file, const FileTime* creation, const Fil
 void SystemCloseFile(PlatformHandle file) { CloseHandle(ToHandle(file)); }
 
 bool SystemCreateDirectory(PlatformHandle folder, const char16_t* path) {
-    return CreateDirectoryW(FullPath(folder, path).c_str(), nullptr) != FALSE;
+    return CreateDirectoryW(FullPath(folder, path), nullptr) != FALSE;
 }
 
 bool SystemDeleteFile(PlatformHandle folder, const char16_t* path) {
-    return DeleteFileW(FullPath(folder, path).c_str()) != FALSE;
+    return DeleteFileW(FullPath(folder, path)) != FALSE;
 }
 
 uint32_t SystemGetFileAttributes(PlatformHandle folder, const char16_t* path) {
-    return GetFileAttributesW(FullPath(folder, path).c_str());
+    return GetFileAttributesW(FullPath(folder, path));
 }
 
 bool SystemSetFileAttributes(PlatformHandle folder, const char16_t* path, uint32_t attributes) {
-    return SetFileAttributesW(FullPath(folder, path).c_str(), attributes) != FALSE;
+    return SetFileAttributesW(FullPath(folder, path), attributes) != FALSE;
 }
 
 // ---- Launcher ------------------------------------------------------------------------------
@@ -246,7 +251,7 @@ void CopyFound(const WIN32_FIND_DATAW& data, PlatformFoundEntry* found) {
 
 PlatformHandle SystemOpenSearch(PlatformHandle folder) {
     auto* search = new FolderSearch{};
-    search->handle = FindFirstFileW(FullPath(folder, u"*").c_str(), &search->first);
+    search->handle = FindFirstFileW(FullPath(folder, u"*"), &search->first);
     if (search->handle == INVALID_HANDLE_VALUE) {
         delete search;
         return kInvalidPlatformHandle;
@@ -284,7 +289,7 @@ int SystemCompareFileNames(const char16_t* a, const char16_t* b) {
 }
 
 bool SystemRemoveDirectory(PlatformHandle folder, const char16_t* path) {
-    return RemoveDirectoryW(FullPath(folder, path).c_str()) != FALSE;
+    return RemoveDirectoryW(FullPath(folder, path)) != FALSE;
 }
 
 void SystemLimitLibrarySearch() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }

@@ -73,32 +73,39 @@ bool Utf8ToUtf16Strict(const uint8_t* bytes, size_t length, char16_t* out, size_
     return true;
 }
 
-std::string Utf16ToUtf8(const char16_t* text) {
-    std::string out;
-    for (size_t i = 0; text[i] != 0; ++i) {
+std::string Utf16ToUtf8(const char16_t* text, bool backslashAsSlash) {
+    size_t units = 0;
+    while (text[units] != 0) ++units;
+    // One pass into room for the longest form: at most three bytes per unit (a surrogate pair
+    // takes four for its two units).
+    std::string out(units * 3, '\0');
+    char* at = &out[0];
+    for (size_t i = 0; i < units; ++i) {
         uint32_t c = text[i];
+        if (c < 0x80) {
+            *at++ = static_cast<char>(backslashAsSlash && c == u'\\' ? u'/' : c);
+            continue;
+        }
         if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+        if (c < 0x800) {
+            *at++ = static_cast<char>(0xC0 | (c >> 6));
         } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            if (c < 0x10000) {
+                *at++ = static_cast<char>(0xE0 | (c >> 12));
+            } else {
+                *at++ = static_cast<char>(0xF0 | (c >> 18));
+                *at++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            }
+            *at++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         }
+        *at++ = static_cast<char>(0x80 | (c & 0x3F));
     }
+    out.resize(static_cast<size_t>(at - out.data()));
     return out;
 }
 

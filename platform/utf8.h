@@ -18,8 +18,9 @@ size_t DecodeUtf8Step(const uint8_t* bytes, size_t available, uint32_t* codePoin
 // fit; `out` then holds the empty text, never a part of the text.
 bool Utf8ToUtf16Strict(const uint8_t* bytes, size_t length, char16_t* out, size_t outUnits);
 
-// Unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(const char16_t* text);
+// Unpaired surrogates become U+FFFD. With `backslashAsSlash` every "\\" becomes "/" on the way,
+// as the POSIX calls take paths.
+std::string Utf16ToUtf8(const char16_t* text, bool backslashAsSlash = false);
 
 // Each byte at which no well-formed sequence starts becomes U+FFFD.
 std::u16string Utf8ToUtf16(const char* text);

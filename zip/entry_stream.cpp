@@ -48,7 +48,8 @@ bool CopyStored(EntryStream* stream, int32_t* delivered) {
     return true;
 }
 
-// Runs one inflate step straight into the caller's buffer. False when the decoder can go no
+// Runs one inflate step straight into the caller's buffer. Output beyond the entry's size (which
+// only the stream's own block has room for) is not delivered. False when the decoder can go no
 // further: the end of the deflate data, no progress possible, damaged data or any other failure.
 bool InflateStep(EntryStream* stream, int32_t* delivered) {
     if (!stream->decoderReady) return false;
@@ -56,7 +57,8 @@ bool InflateStep(EntryStream* stream, int32_t* delivered) {
     const uLong before = z.total_out;
     Bytef* start = z.next_out;
     const int r = inflate(&z, Z_SYNC_FLUSH);
-    Deliver(stream, start, static_cast<uint32_t>(z.total_out - before), delivered);
+    const auto produced = static_cast<uint32_t>(z.total_out - before);
+    Deliver(stream, start, Smaller(produced, stream->uncompressedLeft), delivered);
     return r == Z_OK;
 }
 
@@ -143,16 +145,23 @@ ReaderResult OpenEntryStream(ZipDirectoryReader* reader) {
 
 namespace {
 
-// Fills `buffer` from the open stream, taking entry data in pieces of at most `pieceLimit` bytes.
-int32_t ReadInto(EntryStream* stream, void* buffer, uint32_t length, uint32_t pieceLimit) {
+// Fills `buffer` from the open stream with at most `length` bytes of the entry, taking entry data
+// in pieces of at most `pieceLimit` bytes. `room` is what the buffer holds: inflate may use all of
+// it, for it decodes fastest while its output has room to spare, but no more than `length` bytes
+// are delivered.
+int32_t ReadInto(EntryStream* stream, void* buffer, uint32_t length, uint32_t room,
+                 uint32_t pieceLimit) {
     if (length == 0) return 0;
     z_stream& z = stream->decoder;
 
     z.next_out = static_cast<Bytef*>(buffer);
-    z.avail_out = Smaller(Smaller(length, stream->uncompressedLeft), kMaxReadLength);
+    z.avail_out = Smaller(room, kMaxReadLength);
+    const uint32_t wanted = Smaller(Smaller(length, stream->uncompressedLeft), kMaxReadLength);
+    const uint32_t leftAfter = stream->uncompressedLeft - wanted;
+    if (stream->method == 0) z.avail_out = wanted;  // stored bytes are copied as they are wanted
     int32_t delivered = 0;
 
-    while (z.avail_out > 0) {
+    while (z.avail_out > 0 && stream->uncompressedLeft > leftAfter) {
         if (z.avail_in == 0 && stream->compressedLeft > 0) {
             const ReaderResult r = Refill(stream, pieceLimit);
             if (r != ReaderOk) return r;
@@ -168,7 +177,8 @@ int32_t ReadInto(EntryStream* stream, void* buffer, uint32_t length, uint32_t pi
 
 int32_t ReadEntryStream(ZipDirectoryReader* reader, void* buffer, uint32_t length) {
     if (reader == nullptr || reader->openStream == nullptr) return ReaderBadArgument;
-    return ReadInto(reader->openStream, buffer, length, kEntryInputPiece);
+    const uint32_t wanted = Smaller(length, reader->openStream->uncompressedLeft);
+    return ReadInto(reader->openStream, buffer, length, wanted, kEntryInputPiece);
 }
 
 int32_t ReadEntryBlock(ZipDirectoryReader* reader, const uint8_t** block) {
@@ -178,7 +188,7 @@ int32_t ReadEntryBlock(ZipDirectoryReader* reader, const uint8_t** block) {
     // Input pieces as large as the block let one inflate call fill it: zlib copies up to its
     // window's 32 KiB of output after every call, which small pieces would repeat for most bytes.
     *block = stream->outputBlock;
-    return ReadInto(stream, stream->outputBlock, kEntryBlockSize, kEntryBlockSize);
+    return ReadInto(stream, stream->outputBlock, kEntryBlockSize, kEntryBlockSize, kEntryBlockSize);
 }
 
 ReaderResult CloseEntryStream(ZipDirectoryReader* reader) {

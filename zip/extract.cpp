@@ -14,6 +14,7 @@ struct Target {
     PlatformHandle folder;  // kNoFolder, or the held folder
     const char16_t* root;
     const char16_t* path;
+    FolderRecord* folders;  // with a held folder only
 };
 
 // The caller's destination folder is left to the caller when it is absolute, names a drive or
@@ -35,7 +36,7 @@ bool WalkTo(ZipDirectoryReader* reader, uint32_t index) {
 ZipResult ExtractFolderEntry(const Target& target, const NarrowEntryInfo& rec) {
     const char16_t* name = rec.wideName;
     if (!IsSafeEntryName(name) || !FitsPathBuffer(target.root, name)) return ZipCannotCreateFile;
-    EnsureFolderPath(target.folder, target.root, name);
+    EnsureFolderPath(target.folder, target.root, name, target.folders);
     return ZipOk;
 }
 
@@ -55,7 +56,7 @@ bool PrepareFolders(const Target& target) {
     folder[cut] = 0;
     if (!MayCreateFoldersFor(folder)) return true;
     if (!FitsPathBuffer(target.root, folder)) return false;
-    EnsureFolderPath(target.folder, target.root, folder);
+    EnsureFolderPath(target.folder, target.root, folder, target.folders);
     return true;
 }
 
@@ -135,26 +136,32 @@ ZipResult Extract(ZipArchive* archive, Target target, int32_t index) {
 }  // namespace
 
 ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t index) {
-    LastZipResult = Extract(archive, Target{kNoFolder, nullptr, path}, index);
+    LastZipResult = Extract(archive, Target{kNoFolder, nullptr, path, nullptr}, index);
     return LastZipResult;
 }
 
 ZipResult UnzipEntryIntoFolder(ZipArchive* archive, PlatformHandle folder,
-                               const char16_t* folderRoot, const char16_t* path, int32_t index) {
+                               const char16_t* folderRoot, const char16_t* path, int32_t index,
+                               FolderRecord* folders) {
     if (folderRoot == nullptr || path == nullptr) {
         LastZipResult = ZipBadArgument;
     } else if (!IsSafeEntryName(path)) {
         LastZipResult = ZipCannotCreateFile;  // it would not stay inside the folder
     } else {
-        LastZipResult = Extract(archive, Target{folder, folderRoot, path}, index);
+        LastZipResult = Extract(archive, Target{folder, folderRoot, path, folders}, index);
     }
     return LastZipResult;
 }
 
-void EnsureFolderPath(PlatformHandle base, const char16_t* root, const char16_t* folder) {
+void EnsureFolderPath(PlatformHandle base, const char16_t* root, const char16_t* folder,
+                      FolderRecord* folders) {
     if (root == nullptr || folder == nullptr || folder[0] == 0) return;
     // A path cut to fit would name some other folder; one that does not fit is not made at all.
     if (!FitsPathBuffer(root, folder)) return;
+    // Asked for before, and so were the folders on its way.
+    const bool recorded = base != kNoFolder && folders != nullptr;
+    const std::u16string key = recorded ? NormalizedPath(folder) : std::u16string();
+    if (recorded && (key.empty() || folders->asked.count(key) != 0)) return;
 
     const size_t length = TextLength(folder);
     const long cut = LastSeparator(folder, length);
@@ -162,11 +169,13 @@ void EnsureFolderPath(PlatformHandle base, const char16_t* root, const char16_t*
         char16_t prefix[kPathUnits];
         std::memcpy(prefix, folder, static_cast<size_t>(cut) * sizeof(char16_t));
         prefix[cut] = 0;
-        EnsureFolderPath(base, root, prefix);
+        EnsureFolderPath(base, root, prefix, folders);
     }
 
     if (base != kNoFolder) {
-        PlatformCreateDirectory(base, folder);
+        // Another spelling of the same folder ("a/b/" after "a/b") was made on the way.
+        if (recorded && !folders->asked.insert(key).second) return;
+        if (PlatformCreateDirectory(base, folder) && recorded) folders->created.insert(key);
         return;
     }
     char16_t full[kPathUnits];

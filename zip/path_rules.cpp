@@ -92,3 +92,18 @@ bool IsSafeEntryName(const char16_t* name) {
 bool FitsPathBuffer(const char16_t* base, const char16_t* rest) {
     return TextLength(base) + TextLength(rest) < kPathUnits;
 }
+
+std::u16string NormalizedPath(const char16_t* path) {
+    std::u16string normal;
+    for (size_t start = 0;;) {
+        size_t end = start;
+        while (path[end] != 0 && !IsSeparator(path[end])) ++end;
+        const bool dot = end - start == 1 && path[start] == u'.';
+        if (end > start && !dot) {
+            if (!normal.empty()) normal += u'\\';
+            normal.append(path + start, end - start);
+        }
+        if (path[end] == 0) return normal;
+        start = end + 1;
+    }
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // The path buffers of the file and folder calls: at most 259 units and the terminator.
 constexpr size_t kPathUnits = 260;
@@ -35,3 +36,7 @@ bool IsSafeEntryName(const char16_t* name);
 
 // Whether `base` followed by `rest` fits a path buffer with its terminator.
 bool FitsPathBuffer(const char16_t* base, const char16_t* rest);
+
+// A relative path in the one form that records of written files and made folders keep: its steps
+// separated by one "\\", empty and "." steps dropped ("./a//b/" is "a\\b").
+std::u16string NormalizedPath(const char16_t* path);

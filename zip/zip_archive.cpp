@@ -54,12 +54,14 @@ bool ReadAt(ZipDirectoryReader* reader, uint64_t offset, uint32_t size,
 
 // Reads the current entry in full into `rec`; `rec` is written only on success.
 ZipResult ReadCurrentEntry(ZipDirectoryReader* reader, NarrowEntryInfo* rec) {
-    CentralEntryInfo central = reader->currentEntry;
-    // The whole name, terminated: it is converted whole, never a part of it.
-    std::vector<uint8_t> name(central.nameLength + 1);
-    const ReaderResult read = ReadCurrentEntryInfo(reader, &central, nullptr, name.data(),
-                                                   static_cast<uint32_t>(name.size()));
-    if (read != ReaderOk) return WalkFailure(read);
+    const CentralEntryInfo& central = reader->currentEntry;
+    // The whole name, terminated: it is converted whole, never a part of it. The walk has read
+    // the fixed fields of its header already.
+    std::vector<uint8_t> name;
+    name.reserve(central.nameLength + 1);
+    const uint64_t nameOffset = CentralExtraOffset(reader) - central.nameLength;
+    if (!ReadAt(reader, nameOffset, central.nameLength, &name)) return ZipReadFailed;
+    name.push_back(0);
 
     uint32_t variableSize = 0;
     uint32_t extraOffset = 0;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "launcher/launcher.h"
 #include "tests/launcher/launcher_test_support.h"
@@ -14,6 +16,43 @@ class ClearFolderTest : public testing::Test {
     fs::path folder = scratch.path() / "VORNIX";
     void SetUp() override { fs::create_directory(folder); }
 };
+
+// The attribute and deletion calls that reach the system, in order: "get NAME", "set NAME",
+// "deleted NAME" or "kept NAME". A deletion of the file named `undeletable` always fails.
+std::vector<std::string> calls;
+std::string undeletable;
+
+std::string Narrow(const char16_t* name) { return fs::path(std::u16string(name)).generic_string(); }
+
+uint32_t RecordGet(PlatformHandle folder, const char16_t* path) {
+    calls.push_back("get " + Narrow(path));
+    return kSystemCalls.getFileAttributes(folder, path);
+}
+
+bool RecordSet(PlatformHandle folder, const char16_t* path, uint32_t attributes) {
+    calls.push_back("set " + Narrow(path));
+    return kSystemCalls.setFileAttributes(folder, path, attributes);
+}
+
+bool RecordDelete(PlatformHandle folder, const char16_t* path) {
+    const bool deleted = Narrow(path) != undeletable && kSystemCalls.deleteFile(folder, path);
+    calls.push_back((deleted ? "deleted " : "kept ") + Narrow(path));
+    return deleted;
+}
+
+// ClearHeldFolder on the test's folder with the calls recorded; its result.
+bool ClearRecorded(const std::u16string& folder) {
+    SystemCallsAgain restore;
+    calls.clear();
+    ActivePlatformCalls.getFileAttributes = RecordGet;
+    ActivePlatformCalls.setFileAttributes = RecordSet;
+    ActivePlatformCalls.deleteFile = RecordDelete;
+    const PlatformHandle held = PlatformHoldFolder(kNoFolder, folder.c_str());
+    EXPECT_NE(held, kInvalidPlatformHandle);
+    const bool cleared = held != kInvalidPlatformHandle && ClearHeldFolder(held);
+    if (held != kInvalidPlatformHandle) PlatformReleaseFolder(held);
+    return cleared;
+}
 
 // A name that makes folder / name exactly `length` characters long.
 std::string NameForLength(const fs::path& folder, size_t length) {
@@ -137,4 +176,53 @@ TEST_F(ClearFolderTest, MissingFolderOrFileInItsPlaceIsLeftAlone) {
     ClearFolder((scratch.text() + u"/plain.txt").c_str());
     EXPECT_EQ(ReadFileBytes(scratch.path() / "plain.txt"), "x");
     EXPECT_FALSE(fs::exists(scratch.path() / "missing"));
+}
+
+// Each file costs one deletion; its attributes are never read, and changed only for a file that
+// the listing shows read-only (on Windows), just before its deletion.
+TEST_F(ClearFolderTest, TouchesAttributesOnlyOfReadOnlyFiles) {
+    fs::create_directory(folder / "sub");
+    for (const char* name :
+         {"writable.txt", "readonly.txt", "sub/writable.dll", "sub/readonly.dll"}) {
+        WriteFileBytes(folder / name, "x");
+    }
+    MakeReadOnly(folder / "readonly.txt");
+    MakeReadOnly(folder / "sub" / "readonly.dll");
+
+    EXPECT_TRUE(ClearRecorded(scratch.text() + u"/VORNIX"));
+
+    EXPECT_TRUE(fs::is_empty(folder / "sub"));
+    EXPECT_FALSE(fs::exists(folder / "writable.txt"));
+    EXPECT_FALSE(fs::exists(folder / "readonly.txt"));
+    for (size_t i = 0; i < calls.size(); ++i) {
+        SCOPED_TRACE(calls[i]);
+        EXPECT_NE(calls[i].rfind("get ", 0), 0u);
+        if (calls[i].rfind("set ", 0) == 0) {
+            const std::string name = calls[i].substr(4);
+            EXPECT_NE(name.find("readonly"), std::string::npos);
+            ASSERT_TRUE(i + 1 < calls.size());
+            EXPECT_EQ(calls[i + 1], "deleted " + name);
+        }
+        EXPECT_NE(calls[i].rfind("kept ", 0), 0u);
+    }
+    for (const char* name : {"writable.txt", "writable.dll"}) {
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), std::string("deleted ") + name), 1);
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), std::string("kept ") + name), 0);
+    }
+}
+
+// A writable file that cannot be deleted (held open elsewhere) gets one try and keeps its
+// attributes; the clearing goes on and reports it.
+TEST_F(ClearFolderTest, AWritableFileThatCannotBeDeletedIsTriedOnce) {
+    WriteFileBytes(folder / "held.dll", "x");
+    WriteFileBytes(folder / "other.dll", "x");
+    undeletable = "held.dll";
+    const bool cleared = ClearRecorded(scratch.text() + u"/VORNIX");
+    undeletable.clear();
+
+    EXPECT_FALSE(cleared);
+    std::sort(calls.begin(), calls.end());
+    EXPECT_EQ(calls, (std::vector<std::string>{"deleted other.dll", "kept held.dll"}));
+    EXPECT_TRUE(fs::exists(folder / "held.dll"));
+    EXPECT_FALSE(fs::exists(folder / "other.dll"));
 }

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "launcher/launcher.h"
 #include "tests/launcher/launcher_test_support.h"
 #include "tests/support/platform_faults.h"
 #include "tests/support/zip_builder.h"
 #include "zip/extract.h"
+#include "zip/path_rules.h"
 
 namespace {
 
@@ -35,6 +38,27 @@ std::set<std::string> Listing(const fs::path& folder) {
     return names;
 }
 
+// The folders asked for and the paths whose attributes were read during an unpacking.
+std::vector<std::u16string> madeFolders;
+std::vector<std::u16string> lookedAt;
+// Called before each file is created (to change the folder while the unpacking runs).
+void (*beforeCreate)(const char16_t* path) = nullptr;
+
+bool RecordFolder(PlatformHandle folder, const char16_t* path) {
+    madeFolders.push_back(NormalizedPath(path));
+    return kSystemCalls.createDirectory(folder, path);
+}
+
+uint32_t RecordLook(PlatformHandle folder, const char16_t* path) {
+    lookedAt.push_back(path);
+    return kSystemCalls.getFileAttributes(folder, path);
+}
+
+PlatformHandle CreateAfterHook(PlatformHandle folder, const char16_t* path, uint32_t attributes) {
+    if (beforeCreate != nullptr) beforeCreate(path);
+    return kSystemCalls.createFile(folder, path, attributes);
+}
+
 class UnpackArchiveTest : public testing::Test {
   protected:
     ScratchFolder scratch;
@@ -56,6 +80,17 @@ class UnpackArchiveTest : public testing::Test {
         const Bytes bytes = BuildZip(archive);
         return UnpackArchive(held, text, bytes.data(), static_cast<uint32_t>(bytes.size()),
                              &written);
+    }
+
+    // Unpack with the folder creations and attribute reads recorded.
+    bool UnpackRecorded(const TestArchive& archive) {
+        SystemCallsAgain restore;
+        madeFolders.clear();
+        lookedAt.clear();
+        ActivePlatformCalls.createDirectory = RecordFolder;
+        ActivePlatformCalls.getFileAttributes = RecordLook;
+        ActivePlatformCalls.createFile = CreateAfterHook;
+        return Unpack(archive);
     }
 };
 
@@ -299,4 +334,70 @@ TEST_F(PrepareFolderTest, ReplacesADanglingLinkOrALinkToAFile) {
     EXPECT_TRUE(Prepare());
     EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder)));
     EXPECT_FALSE(fs::exists(scratch.path() / "not-there"));
+}
+
+// However many entries lie in a folder and however its name is spelled, it is asked for once per
+// run, outer folders first; a folder this run created is not looked at again, nor is anything in
+// it, while each step of a folder that was there before is.
+TEST_F(UnpackArchiveTest, AsksForEachFolderOnceAndLooksOnlyAtWhatItDidNotCreate) {
+    TestArchive archive;
+    archive.entries = {Folder("a/"),
+                       Folder("a/b/"),
+                       File("a/b/one.txt", "1"),
+                       File("a//b/two.txt", "2"),
+                       File("./a/b\\three.txt", "3"),
+                       Folder("a/b"),
+                       File("c/d/e/four.txt", "4"),
+                       File("c/d/five.txt", "5"),
+                       File("top.txt", "t")};
+    const std::vector<std::u16string> folders = {u"a", u"a\\b", u"c", u"c\\d", u"c\\d\\e"};
+    ASSERT_TRUE(UnpackRecorded(archive));
+    EXPECT_EQ(madeFolders, folders);
+    // Only the first entry of each new folder and the top-level file find something to look at.
+    EXPECT_EQ(lookedAt, (std::vector<std::u16string>{u"a", u"c", u"top.txt"}));
+    EXPECT_EQ(ReadFileBytes(folder / "a" / "b" / "three.txt"), "3");
+    EXPECT_EQ(ReadFileBytes(folder / "c" / "d" / "e" / "four.txt"), "4");
+    EXPECT_EQ(written.size(), 6u);
+
+    // The next start finds the folders there: each is asked for once again, and every step of
+    // every entry is looked at, since another process could have changed them meanwhile.
+    bool leftBehind = true;
+    PlatformReleaseFolder(PrepareExtractionFolder(text, &leftBehind));
+    ASSERT_FALSE(leftBehind);
+    written.clear();
+    ASSERT_TRUE(UnpackRecorded(archive));
+    EXPECT_EQ(madeFolders, folders);
+    EXPECT_EQ(std::count(lookedAt.begin(), lookedAt.end(), u"a\\b"), 5);
+    EXPECT_EQ(std::count(lookedAt.begin(), lookedAt.end(), u"a\\b\\two.txt"), 1);
+    EXPECT_EQ(written.size(), 6u);
+    EXPECT_TRUE(HoldsOnlyWrittenFiles(held, written));
+}
+
+// A link in a folder that was there before is still found; one planted in a folder that this run
+// created, while it unpacks, is never followed either: the file is not written through it.
+TEST_F(UnpackArchiveTest, NoLinkLeadsOutWhetherTheFolderWasThereOrIsNew) {
+    if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
+    static fs::path outside;
+    static fs::path planted;
+    outside = scratch.path() / "outside";
+    fs::create_directories(outside);
+    fs::create_directories(folder / "old" / "deeper");
+    fs::create_directory_symlink(outside, folder / "old" / "deeper" / "link");
+    planted = folder / "new" / "link";
+    beforeCreate = [](const char16_t* path) {
+        if (std::u16string(path) == u"new/first.txt")
+            fs::create_directory_symlink(outside, planted);
+    };
+    TestArchive archive;
+    archive.entries = {File("old/deeper/link/x.txt", "x"), File("old/deeper/link/y/z.txt", "z"),
+                       File("new/first.txt", "1"),         File("new/link/x.txt", "x"),
+                       File("new/link/y/z.txt", "z"),      File("old/ok.txt", "ok")};
+    const bool unpacked = UnpackRecorded(archive);
+    beforeCreate = nullptr;
+
+    ASSERT_TRUE(unpacked);
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_EQ(written, (WrittenFiles{u"new\\first.txt", u"old\\ok.txt"}));
+    EXPECT_EQ(std::count(lookedAt.begin(), lookedAt.end(), u"old\\deeper\\link"), 2);
+    EXPECT_FALSE(HoldsOnlyWrittenFiles(held, written));  // the planted link shows at the end
 }

@@ -106,6 +106,15 @@ TEST(LenientUtf8, MalformedBytesBecomeReplacementsNeverOtherCharacters) {
     EXPECT_EQ(Utf8ToUtf16("caf\xC3\xA9 \xF0\x9F\x98\x80"), u"caf\u00E9 \U0001F600");
 }
 
+TEST(Utf16ToUtf8, EncodesEveryLengthAndMarksUnpairedSurrogates) {
+    EXPECT_EQ(Utf16ToUtf8(u"a\u00E9\u6570\U0001F600"), "a\xC3\xA9\xE6\x95\xB0\xF0\x9F\x98\x80");
+    const char16_t unpaired[] = {u'x', 0xD800, u'y', 0xDC00, 0};
+    EXPECT_EQ(Utf16ToUtf8(unpaired), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
+    // As the POSIX calls take paths: every backslash a slash, nothing else changed.
+    EXPECT_EQ(Utf16ToUtf8(u"a\\\u6570/b\\", true), "a/\xE6\x95\xB0/b/");
+    EXPECT_EQ(Utf16ToUtf8(u"a\\b"), "a\\b");
+}
+
 TEST(UnicodePathField, CountsOnlyWithVersionOneAndTheStoredNamesCrc) {
     const std::string stored = "cafe.txt";
     auto find = [&stored](const std::string& field) -> std::string {

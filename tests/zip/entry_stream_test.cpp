@@ -221,6 +221,29 @@ TEST(EntryStream, DeliveryStopsAtTheCentralSizes) {
     EXPECT_EQ(outcome.verdict, ReaderOk);
 }
 
+// Inflate may fill the stream's whole block, but a block read delivers no byte past the size:
+// in the first block, or in a later one of a larger entry.
+TEST(EntryStream, BlockReadsStopAtTheCentralSizes) {
+    const std::string data = MixedBytes(kEntryBlockSize + 5000, 6);
+    const std::vector<size_t> sizes = {100, kEntryBlockSize, kEntryBlockSize + 1000};
+    std::vector<TestEntry> entries;
+    for (size_t size : sizes) {
+        TestEntry entry = MakeEntry("entry.bin", data, 8);
+        entry.uncompressedSize = static_cast<uint32_t>(size);
+        entry.crc = Crc32(data.substr(0, size));
+        entries.push_back(entry);
+    }
+    OpenReader reader(ArchiveOf(entries));
+    for (size_t size : sizes) {
+        SCOPED_TRACE(size);
+        const BlockOutcome out = ReadBlocks(reader.get());
+        EXPECT_TRUE(out.data == data.substr(0, size)) << out.data.size() << " bytes";
+        EXPECT_EQ(out.counts.size(), size > kEntryBlockSize ? 3u : 2u);
+        EXPECT_EQ(out.verdict, ReaderOk);
+        GoToNextEntry(reader.get());
+    }
+}
+
 TEST(EntryStream, DataPastTheEndOfTheArchiveFailsEveryReadThatNeedsIt) {
     TestEntry e = MakeEntry("entry.bin", RandomBytes(40000, 9), 0);
     e.compressedSize = 200000;

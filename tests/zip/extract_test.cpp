@@ -324,8 +324,9 @@ TEST_F(Extract, InsideAHeldFolderNoLinkIsFollowed) {
     ASSERT_NE(held, kInvalidPlatformHandle);
     const std::u16string root = (work() / "held").u16string() + u'\\';
     Archive zip(ArchiveOf({MakeEntry("f", "data"), Folder("docs/img/")}));
+    FolderRecord folders;
     const auto unzip = [&](const char16_t* path, int32_t index) {
-        return UnzipEntryIntoFolder(zip.get(), held, root.c_str(), path, index);
+        return UnzipEntryIntoFolder(zip.get(), held, root.c_str(), path, index, &folders);
     };
 
     EXPECT_EQ(unzip(u"a/b\\file.txt", 0), ZipOk);
@@ -353,6 +354,51 @@ TEST_F(Extract, InsideAHeldFolderNoLinkIsFollowed) {
     // A path below the folder that does not fit a path buffer with it is refused whole.
     const std::u16string tooLong(kPathUnits - root.size(), u'n');
     EXPECT_EQ(unzip(tooLong.c_str(), 0), ZipCannotCreateFile);
+    PlatformReleaseFolder(held);
+}
+
+// Inside held folders a path leads to what it names at the time of the call, whatever folder the
+// calls before it reached: another held folder under the same descriptor number, a folder
+// removed and made again, or a folder moved away and a link put in its place.
+TEST_F(Extract, InsideAHeldFolderEachCallFollowsThePathAsItIsNow) {
+    for (const char* name : {"one/sub", "two/sub", "outside"}) fs::create_directories(name);
+    const auto write = [](PlatformHandle held, const char16_t* path) {
+        const PlatformHandle file = PlatformCreateFile(held, path, kAttributeNormal);
+        if (file == kInvalidPlatformHandle) return false;
+        PlatformCloseFile(file);
+        return true;
+    };
+    PlatformHandle held = PlatformHoldFolder(kNoFolder, u"one");
+    ASSERT_NE(held, kInvalidPlatformHandle);
+    EXPECT_TRUE(write(held, u"sub/a.txt"));
+    PlatformReleaseFolder(held);
+    held = PlatformHoldFolder(kNoFolder, u"two");
+    ASSERT_NE(held, kInvalidPlatformHandle);
+    EXPECT_TRUE(write(held, u"sub/b.txt"));
+    EXPECT_TRUE(fs::exists("two/sub/b.txt"));
+
+    EXPECT_TRUE(PlatformDeleteFile(held, u"sub/b.txt"));
+    EXPECT_TRUE(PlatformRemoveDirectory(held, u"sub"));
+    EXPECT_TRUE(PlatformCreateDirectory(held, u"sub"));
+    EXPECT_TRUE(write(held, u"sub\\c.txt"));
+    EXPECT_EQ(ListTree(work()),
+              "one\none/sub\none/sub/a.txt\noutside\ntwo\ntwo/sub\ntwo/sub/c.txt\n");
+
+    std::error_code error;
+    fs::rename("two/sub", "two/moved");
+    fs::create_directory_symlink(work() / "outside", "two/sub", error);
+    if (!error) {
+        EXPECT_FALSE(write(held, u"sub/d.txt"));
+        EXPECT_TRUE(fs::is_empty("outside"));
+        EXPECT_FALSE(fs::exists("two/moved/d.txt"));
+        // A folder on the way moved out and a link in its place that leads to it again.
+        fs::create_directories("two/deep/er");
+        EXPECT_TRUE(write(held, u"deep/er/e.txt"));
+        fs::rename("two/deep", "outside/deep");
+        fs::create_directory_symlink(work() / "outside" / "deep", "two/deep");
+        EXPECT_FALSE(write(held, u"deep/er/f.txt"));
+        EXPECT_FALSE(fs::exists("outside/deep/er/f.txt"));
+    }
     PlatformReleaseFolder(held);
 }
 

@@ -72,3 +72,12 @@ TEST(PathRules, FitsThePathBufferWithItsTerminator) {
     EXPECT_EQ(LastSeparator(u"a/b\\c", 3), 1);
     EXPECT_EQ(LastSeparator(u"abc", 3), -1);
 }
+
+TEST(PathRules, NormalizedPathsKeepOneBackslashBetweenRealSteps) {
+    EXPECT_EQ(NormalizedPath(u"./a//b/"), u"a\\b");
+    EXPECT_EQ(NormalizedPath(u"a\\.\\b\\c.txt"), u"a\\b\\c.txt");
+    EXPECT_EQ(NormalizedPath(u".hidden/.x/..y"), u".hidden\\.x\\..y");
+    EXPECT_EQ(NormalizedPath(u"top.txt"), u"top.txt");
+    EXPECT_EQ(NormalizedPath(u"./"), u"");
+    EXPECT_EQ(NormalizedPath(u""), u"");
+}
