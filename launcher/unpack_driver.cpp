@@ -108,11 +108,11 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
 }
 
 ExtractedPayload ExtractPayload() {
-    ExtractedPayload result{PayloadState::Failed,
-                            u"",
-                            {FolderState::Unavailable, kInvalidPlatformHandle,
-                             kInvalidPlatformHandle},
-                            kInvalidPlatformHandle};
+    ExtractedPayload result{
+        PayloadState::Failed,
+        u"",
+        {FolderState::Unavailable, kInvalidPlatformHandle, kInvalidPlatformHandle},
+        kInvalidPlatformHandle};
     char16_t tempPath[kTempPathUnits] = {};
     const uint32_t length = PlatformGetTempPath(kTempPathUnits - 1, tempPath);
     if (length == 0 || length >= kTempPathUnits) return result;

@@ -442,8 +442,7 @@ bool SystemRemoveEntry(PlatformHandle folder, const char16_t* name) {
     struct stat info {};
     if (fstatat(dir, step.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
     if (S_ISREG(info.st_mode) && (info.st_mode & kExecuteBits) != 0) {
-        const int file =
-            openat(dir, step.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const int file = openat(dir, step.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         const bool running = file >= 0 && RunningProgram(file, info.st_mode);
         if (file >= 0) close(file);
         if (running) return false;
@@ -465,7 +464,8 @@ int64_t MonotonicMs() {
 
 PlatformHandle SystemAcquireLock(const char16_t* name, uint32_t waitMs, bool* waited) {
     const char* fromEnvironment = std::getenv("TMPDIR");
-    std::string path = fromEnvironment != nullptr && *fromEnvironment != 0 ? fromEnvironment : "/tmp";
+    std::string path =
+        fromEnvironment != nullptr && *fromEnvironment != 0 ? fromEnvironment : "/tmp";
     if (path.back() != '/') path += '/';
     path += Utf16ToUtf8(name) + ".lock";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);

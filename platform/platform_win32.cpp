@@ -118,7 +118,8 @@ constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
 constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
 constexpr ULONG_PTR kFileOpened = 1;
 // The attribute bits a new file may be given (FILE_ATTRIBUTE_VALID_SET_FLAGS).
-constexpr ULONG kSettableAttributes = 0x31A7;  // IO_STATUS_BLOCK.Information of a create that opened
+constexpr ULONG kSettableAttributes =
+    0x31A7;  // IO_STATUS_BLOCK.Information of a create that opened
 
 // A folder held open, and its final path once a check has asked for it.
 struct HeldFolder {
@@ -128,7 +129,9 @@ struct HeldFolder {
 
 HeldFolder* ToHeld(PlatformHandle folder) { return reinterpret_cast<HeldFolder*>(folder); }
 
-PlatformHandle NewHeld(HANDLE handle) { return reinterpret_cast<PlatformHandle>(new HeldFolder{handle, {}}); }
+PlatformHandle NewHeld(HANDLE handle) {
+    return reinterpret_cast<PlatformHandle>(new HeldFolder{handle, {}});
+}
 
 // A name of one step: not empty, not "." or "..", no separator, and no ":" (which would name a
 // stream of a file instead of a file).
@@ -221,10 +224,9 @@ PlatformHandle HoldSubFolder(PlatformHandle parent, const char16_t* name, ACCESS
     HeldFolder* folder = ToHeld(parent);
     HANDLE handle = nullptr;
     bool opened = true;
-    if (!NT_SUCCESS(OpenRelative(folder, name, access | FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
-                                 FILE_DIRECTORY_FILE, FILE_ATTRIBUTE_NORMAL, nullptr, &handle,
-                                 &opened))) {
+    if (!NT_SUCCESS(OpenRelative(
+            folder, name, access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+            disposition, FILE_DIRECTORY_FILE, FILE_ATTRIBUTE_NORMAL, nullptr, &handle, &opened))) {
         return kInvalidPlatformHandle;
     }
     // One this call made inside a held folder is what it is; one that was there is looked at.
@@ -240,10 +242,9 @@ PlatformHandle SystemOpenSubFolder(PlatformHandle folder, const char16_t* name) 
 }
 
 PlatformHandle SystemMakeSubFolder(PlatformHandle folder, const char16_t* name) {
-    return HoldSubFolder(folder, name,
-                         FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE |
-                             FILE_ADD_SUBDIRECTORY,
-                         FILE_OPEN_IF);
+    return HoldSubFolder(
+        folder, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY,
+        FILE_OPEN_IF);
 }
 
 // The SID of the process's user as SDDL text, and whether its token may make BUILTIN\Administrators
@@ -259,8 +260,9 @@ bool DescribeToken(std::wstring* user, bool* administratorsOwn) {
     std::vector<BYTE> groupBuffer(size + sizeof(TOKEN_GROUPS));
     BYTE administrators[SECURITY_MAX_SID_SIZE];
     DWORD sidSize = sizeof(administrators);
-    if (known && GetTokenInformation(token, TokenGroups, groupBuffer.data(),
-                                     static_cast<DWORD>(groupBuffer.size()), &size) &&
+    if (known &&
+        GetTokenInformation(token, TokenGroups, groupBuffer.data(),
+                            static_cast<DWORD>(groupBuffer.size()), &size) &&
         CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize)) {
         const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(groupBuffer.data());
         for (DWORD i = 0; i < groups->GroupCount; ++i) {
@@ -317,12 +319,11 @@ PlatformHandle SystemCreateFreshFolder(PlatformHandle parent, const char16_t* na
     HANDLE handle = nullptr;
     // Only reading is shared: no other handle may add to it (FILE_ADD_FILE is a writing access),
     // and none may rename or delete it, while it is held.
-    const NTSTATUS status = OpenRelative(
-        ToHeld(parent), name,
-        FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY |
-            FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ, FILE_CREATE, FILE_DIRECTORY_FILE, FILE_ATTRIBUTE_NORMAL, FolderSecurity(),
-        &handle);
+    const NTSTATUS status = OpenRelative(ToHeld(parent), name,
+                                         FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE |
+                                             FILE_ADD_SUBDIRECTORY | FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ, FILE_CREATE, FILE_DIRECTORY_FILE,
+                                         FILE_ATTRIBUTE_NORMAL, FolderSecurity(), &handle);
     return NT_SUCCESS(status) ? NewHeld(handle) : kInvalidPlatformHandle;
 }
 
@@ -349,8 +350,8 @@ bool SystemRenameFolder(PlatformHandle moved, PlatformHandle folder, const char1
     IO_STATUS_BLOCK io{};
     const ULONG length =
         static_cast<ULONG>(offsetof(RenameInformation, fileName) + rename.fileNameLength);
-    return NT_SUCCESS(NtSetInformationFile(ToHeld(moved)->handle, &io, &rename, length,
-                                           FileRenameInformation));
+    return NT_SUCCESS(
+        NtSetInformationFile(ToHeld(moved)->handle, &io, &rename, length, FileRenameInformation));
 }
 
 bool SystemFinalPath(PlatformHandle folder, std::u16string* path) {
@@ -380,10 +381,10 @@ PlatformHandle SystemCreateFileIn(PlatformHandle folder, const char16_t* name,
     HANDLE file = nullptr;
     // CreateFileW's CREATE_ALWAYS, with the attribute bits a file may be given.
     const ULONG settable = attributes & kSettableAttributes;
-    const NTSTATUS status = OpenRelative(
-        ToHeld(folder), name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
-        FILE_OVERWRITE_IF, FILE_NON_DIRECTORY_FILE, settable != 0 ? settable : FILE_ATTRIBUTE_NORMAL,
-        nullptr, &file);
+    const NTSTATUS status =
+        OpenRelative(ToHeld(folder), name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                     FILE_OVERWRITE_IF, FILE_NON_DIRECTORY_FILE,
+                     settable != 0 ? settable : FILE_ATTRIBUTE_NORMAL, nullptr, &file);
     return NT_SUCCESS(status) ? FromHandle(file) : kInvalidPlatformHandle;
 }
 
@@ -392,8 +393,8 @@ PlatformHandle SystemOpenFileIn(PlatformHandle folder, const char16_t* name) {
     HANDLE file = nullptr;
     // Only reading is shared: no other handle may write, rename or delete it meanwhile.
     const NTSTATUS status = OpenRelative(
-        ToHeld(folder), name, FILE_READ_DATA | FILE_EXECUTE | FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE, FILE_ATTRIBUTE_NORMAL, nullptr, &file);
+        ToHeld(folder), name, FILE_READ_DATA | FILE_EXECUTE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+        FILE_OPEN, FILE_NON_DIRECTORY_FILE, FILE_ATTRIBUTE_NORMAL, nullptr, &file);
     return NT_SUCCESS(status) ? FromHandle(file) : kInvalidPlatformHandle;
 }
 
@@ -443,23 +444,24 @@ int SystemNextEntry(PlatformHandle handle, PlatformFoundEntry* found) {
         IO_STATUS_BLOCK io{};
         const NTSTATUS status = NtQueryDirectoryFile(
             search->handle, nullptr, nullptr, nullptr, &io, search->buffer, sizeof(search->buffer),
-            FileIdBothDirectoryInformation, FALSE,
-            first && !search->mask.empty() ? &mask : nullptr, first ? TRUE : FALSE);
+            FileIdBothDirectoryInformation, FALSE, first && !search->mask.empty() ? &mask : nullptr,
+            first ? TRUE : FALSE);
         search->started = true;
         if (status == kStatusNoMoreFiles || (first && status == kStatusNoSuchFile)) return 0;
         if (!NT_SUCCESS(status) || io.Information == 0) return -1;
         search->filled = static_cast<ULONG>(io.Information);
         search->next = 0;
     }
-    const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(search->buffer + search->next);
+    const auto* entry =
+        reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(search->buffer + search->next);
     const size_t units = entry->FileNameLength / sizeof(wchar_t);
     if (units >= sizeof(found->name) / sizeof(char16_t)) return -1;  // no file system names more
     std::memcpy(found->name, entry->FileName, units * sizeof(wchar_t));
     found->name[units] = 0;
     found->attributes = entry->FileAttributes;
     found->index = static_cast<uint64_t>(entry->FileId.QuadPart);
-    search->next = entry->NextEntryOffset != 0 ? search->next + entry->NextEntryOffset
-                                                : search->filled;
+    search->next =
+        entry->NextEntryOffset != 0 ? search->next + entry->NextEntryOffset : search->filled;
     return 1;
 }
 

@@ -72,7 +72,8 @@ bool CopyEntry(ZipDirectoryReader* reader, PlatformHandle file, uint32_t expecte
     return !failed && verdict == ReaderOk && written == expectedSize;
 }
 
-ZipResult ExtractFileEntry(ZipArchiveState* state, const NarrowEntryInfo& rec, const char16_t* path) {
+ZipResult ExtractFileEntry(ZipArchiveState* state, const NarrowEntryInfo& rec,
+                           const char16_t* path) {
     if (!PrepareFolders(state->rootFolder, path)) return ZipCannotCreateFile;
 
     const PlatformHandle file = PlatformCreateFile(path, rec.attributes);
@@ -128,8 +129,7 @@ ZipResult ExtractData(ZipArchive* archive, int32_t index, PlatformHandle file) {
     const ZipResult found = Reach(archive, index, &rec);
     if (found != ZipOk) return found;
     if ((rec.attributes & kAttributeDirectory) != 0) return ZipBadArgument;
-    return CopyEntry(archive->state->reader, file, rec.uncompressedSize) ? ZipOk
-                                                                         : ZipExtractFailed;
+    return CopyEntry(archive->state->reader, file, rec.uncompressedSize) ? ZipOk : ZipExtractFailed;
 }
 
 }  // namespace

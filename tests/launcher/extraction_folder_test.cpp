@@ -70,7 +70,8 @@ class ExtractionFolderTest : public testing::Test {
     }
 
     void ExpectOutsideUntouched() {
-        EXPECT_EQ(Tree(outside), (std::set<std::string>{"inner/", "inner/also.txt", "precious.txt"}));
+        EXPECT_EQ(Tree(outside),
+                  (std::set<std::string>{"inner/", "inner/also.txt", "precious.txt"}));
         EXPECT_EQ(ReadFileBytes(outside / "precious.txt"), "keep");
         EXPECT_TRUE(IsReadOnly(outside / "precious.txt"));
     }
@@ -84,10 +85,9 @@ TEST_F(ExtractionFolderTest, MakesANewEmptyFolderHeldByThisRun) {
     EXPECT_TRUE(fs::is_empty(folder));
 #ifdef _WIN32
     // Held exclusively: no other handle may add to it, rename or delete it.
-    const HANDLE writer =
-        CreateFileW(folder.wstring().c_str(), FILE_ADD_FILE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE writer = CreateFileW(folder.wstring().c_str(), FILE_ADD_FILE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_FALSE(MoveFileW(folder.wstring().c_str(), (temp / "moved").wstring().c_str()));

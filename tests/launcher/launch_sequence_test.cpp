@@ -7,9 +7,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <optional>
 #include <string>
-#include <future>
 #include <thread>
 #include <vector>
 

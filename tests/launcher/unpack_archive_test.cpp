@@ -15,11 +15,14 @@
 
 namespace {
 
+// A writable file (DOS-made entries without a Unix mode unpack read-only), which the tests may
+// remove and replace.
 TestEntry File(const std::string& name, const std::string& data) {
     TestEntry entry;
     entry.name = name;
     entry.data = data;
     entry.method = 8;
+    entry.externalAttributes = (0100644u << 16) | 0x20;
     return entry;
 }
 
@@ -235,8 +238,8 @@ TEST_F(UnpackArchiveTest, EmptyArchiveWritesNothingAndJunkIsRefused) {
     EXPECT_TRUE(fs::is_empty(folder));
 
     const std::string junk = "this is not a zip archive at all";
-    EXPECT_FALSE(UnpackArchive(fresh.folder, text, junk.data(),
-                               static_cast<uint32_t>(junk.size()), &result));
+    EXPECT_FALSE(UnpackArchive(fresh.folder, text, junk.data(), static_cast<uint32_t>(junk.size()),
+                               &result));
     EXPECT_TRUE(fs::is_empty(folder));
 }
 
@@ -261,8 +264,8 @@ TEST_F(UnpackArchiveTest, WalksToEachFolderOnceWhileItsEntriesFollowOneAnother) 
     // "A" is "a" where names ignore case.
     const std::vector<std::u16string> steps = {u"a", u"b", u"c", u"d", u"e"};
 #else
-    const std::vector<std::u16string> steps = {u"a", u"b", u"A", u"b", u"a", u"b", u"c", u"d",
-                                               u"e"};
+    const std::vector<std::u16string> steps = {u"a", u"b", u"A", u"b", u"a",
+                                               u"b", u"c", u"d", u"e"};
 #endif
     EXPECT_EQ(madeSteps, steps);
     EXPECT_TRUE(result.complete);

@@ -46,8 +46,7 @@ class PackTool : public ::testing::Test {
     // A file with its content, attribute bits and times (written, accessed, created).
     void MakeFile(const std::u16string& relative, const std::string& content,
                   uint32_t attributes = kAttributeNormal, int64_t written = 1623753025) {
-        const PlatformHandle file =
-            PlatformCreateFile(Path(relative).c_str(), attributes);
+        const PlatformHandle file = PlatformCreateFile(Path(relative).c_str(), attributes);
         ASSERT_NE(file, kInvalidPlatformHandle) << Narrow(relative);
         ASSERT_TRUE(PlatformWriteFile(file, content.data(), static_cast<uint32_t>(content.size())));
         const FileTime write = AtUnixSeconds(written);
@@ -123,9 +122,8 @@ class PackTool : public ::testing::Test {
             EXPECT_EQ(fs::last_write_time(copy), fs::last_write_time(entry.path()));
             constexpr uint32_t kKept =
                 kAttributeReadOnly | kAttributeHidden | kAttributeSystem | kAttributeArchive;
-            EXPECT_EQ(
-                PlatformGetFileAttributes(copy.u16string().c_str()) & kKept,
-                PlatformGetFileAttributes(entry.path().u16string().c_str()) & kKept);
+            EXPECT_EQ(PlatformGetFileAttributes(copy.u16string().c_str()) & kKept,
+                      PlatformGetFileAttributes(entry.path().u16string().c_str()) & kKept);
         }
         EXPECT_EQ(compared, files);
         size_t count = 0;
@@ -149,8 +147,7 @@ TEST_F(PackTool, PackedFolderUnpacksExactlyThroughTheLaunchersDriver) {
     EXPECT_NE(out_.find(u"4 files, 2 folders"), std::u16string::npos) << Narrow(out_);
     EXPECT_TRUE(err_.empty()) << Narrow(err_);
 
-    ASSERT_NE(PlatformGetFileAttributes(Path(u"app/readonly.txt").c_str()) &
-                  kAttributeReadOnly,
+    ASSERT_NE(PlatformGetFileAttributes(Path(u"app/readonly.txt").c_str()) & kAttributeReadOnly,
               0u);
     ExpectUnpacksAsTheSource(u"out.exe", u"app", 4, 6);
 }

@@ -63,8 +63,7 @@ std::string Added(const std::string& before, const std::string& after) {
 }
 
 bool IsReadOnly(const fs::path& path) {
-    return (PlatformGetFileAttributes(path.u16string().c_str()) & kAttributeReadOnly) !=
-           0;
+    return (PlatformGetFileAttributes(path.u16string().c_str()) & kAttributeReadOnly) != 0;
 }
 
 // Records the size of every write; fails the write numbered `failAt` (1-based), if any, without
@@ -121,8 +120,7 @@ TEST_F(Extract, WritesStoredAndDeflatedEntriesAtBlockBoundariesWithAttributesAnd
         // External attributes 0x20 give 0xA1: read-only, with the archive bit where it exists.
         EXPECT_TRUE(IsReadOnly(e.name));
 #ifdef _WIN32
-        EXPECT_EQ(PlatformGetFileAttributes(fs::path(e.name).u16string().c_str()),
-                  0x21u);
+        EXPECT_EQ(PlatformGetFileAttributes(fs::path(e.name).u16string().c_str()), 0x21u);
 #endif
         // One write per block of the stream: whole blocks, then the rest.
         std::vector<uint32_t> blocks;
