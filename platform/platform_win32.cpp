@@ -420,10 +420,13 @@ struct FolderSearch {
 
 PlatformHandle SystemOpenSearch(PlatformHandle folder, const char16_t* prefix) {
     if (folder == kInvalidPlatformHandle) return kInvalidPlatformHandle;
-    const HANDLE handle = ReOpenFile(ToHeld(folder)->handle, FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     FILE_FLAG_BACKUP_SEMANTICS);
-    if (handle == INVALID_HANDLE_VALUE) return kInvalidPlatformHandle;
+    // The held folder itself, opened anew through its handle (an empty name relative to it).
+    HANDLE handle = nullptr;
+    if (!NT_SUCCESS(OpenRelative(ToHeld(folder), u"", FILE_LIST_DIRECTORY,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                 FILE_DIRECTORY_FILE, FILE_ATTRIBUTE_NORMAL, nullptr, &handle))) {
+        return kInvalidPlatformHandle;
+    }
     auto* search = new FolderSearch;
     search->handle = handle;
     if (prefix != nullptr) search->mask = std::wstring(Wide(prefix)) + L"*";

@@ -116,17 +116,6 @@ TEST_F(UnpackArchiveTest, AnEntryNotWrittenWholeMakesThePayloadIncomplete) {
     EXPECT_FALSE(result.complete);
     EXPECT_EQ(Listing(folder), (std::set<std::string>{"a.txt", "b.txt"}));
     EXPECT_EQ(Keys(result.written), (std::set<std::u16string>{u"a.txt", u"b.txt"}));
-
-    // A second entry of a name whose first copy is read-only cannot replace it.
-    TestEntry first = File("kept.txt", "first");
-    first.externalAttributes = 0x21;
-    ReleaseFreshFolder(&fresh);
-    fs::remove_all(temp);
-    fs::create_directories(temp);
-    fresh = PrepareFreshFolder(temp.u16string() + u"/");
-    archive.entries = {first, File("kept.txt", "second")};
-    ASSERT_TRUE(Unpack(archive));
-    EXPECT_FALSE(result.complete);
 }
 
 TEST_F(UnpackArchiveTest, APathThatDoesNotFitTheChildsPathsIsNotWritten) {
