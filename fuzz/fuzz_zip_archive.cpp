@@ -36,8 +36,11 @@ void ExtractEntry(ZipArchive* archive, int32_t index, const char16_t* name, bool
     Require(file != kInvalidPlatformHandle);
     const ZipResult result = UnzipEntryData(archive, index, file);
     PlatformCloseFile(file);
-    Require(folder ? result == ZipBadArgument : result != ZipBadArgument);
-    RequireExtracted(archive, folder ? ZipOk : result);
+    if (folder) {
+        Require(result == ZipBadArgument && result == LastZipResult);
+    } else {
+        RequireExtracted(archive, result);
+    }
 }
 
 // Asks for one entry. Further per-entry work on the same archive (such as extraction) goes here.

@@ -116,10 +116,10 @@ constexpr NTSTATUS kStatusObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034)
 constexpr NTSTATUS kStatusObjectPathNotFound = static_cast<NTSTATUS>(0xC000003A);
 constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
 constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
+// IO_STATUS_BLOCK.Information of a create that opened an existing file.
 constexpr ULONG_PTR kFileOpened = 1;
 // The attribute bits a new file may be given (FILE_ATTRIBUTE_VALID_SET_FLAGS).
-constexpr ULONG kSettableAttributes =
-    0x31A7;  // IO_STATUS_BLOCK.Information of a create that opened
+constexpr ULONG kSettableAttributes = 0x31A7;
 
 // A folder held open, and its final path once a check has asked for it.
 struct HeldFolder {
