@@ -13,8 +13,7 @@ bool SameFile(PlatformHandle folder, const PlatformFoundEntry& found, const File
     const PlatformHandle file = PlatformOpenFileIn(folder, found.name);
     if (file == kInvalidPlatformHandle) return false;
     FileIdentity identity{};
-    const bool same = PlatformFileIdentity(file, &identity) && identity.volume == wrote.volume &&
-                      identity.index == wrote.index;
+    const bool same = PlatformFileIdentity(file, &identity) && identity.index == wrote.index;
     PlatformCloseFile(file);
     return same;
 }
@@ -68,8 +67,8 @@ PlatformHandle HoldWrittenFile(PlatformHandle folder, const WrittenFiles& writte
     if (file == kInvalidPlatformHandle) return file;
     FileIdentity identity{};
     const FileIdentity& wrote = match->second;
-    if (!PlatformFileIdentity(file, &identity) || identity.volume != wrote.volume ||
-        identity.index != wrote.index || identity.links != 1) {
+    if (!PlatformFileIdentity(file, &identity) || identity.index != wrote.index ||
+        identity.links != 1) {
         PlatformCloseFile(file);
         return kInvalidPlatformHandle;
     }

@@ -59,11 +59,12 @@ bool PlatformSystemTimeToFileTime(const CalendarTime* time, FileTime* out);
 
 // ---- Types of the calls in the table --------------------------------------------------------
 
-// Which file an open file is: the same volume and index is the same file, whatever its name.
+// Which file an open file is, among the files of its volume (those of one held folder share one:
+// the launcher refuses a reparse point, which alone could lead to another): the same index is the
+// same file, whatever its name.
 struct FileIdentity {
-    uint64_t volume;  // the volume's serial number; POSIX: the device
-    uint64_t index;   // the file's index on its volume; POSIX: the inode
-    uint32_t links;   // how many names the file has
+    uint64_t index;  // the file's index on its volume; POSIX: the inode
+    uint32_t links;  // how many names the file has
 };
 
 // One entry of a folder listing: its name, its attribute bits (those of the entry itself: a link

@@ -359,7 +359,6 @@ PlatformHandle SystemOpenFileIn(PlatformHandle folder, const char16_t* name) {
 bool SystemFileIdentity(PlatformHandle file, FileIdentity* identity) {
     struct stat info {};
     if (fstat(FileDescriptor(file), &info) != 0) return false;
-    identity->volume = static_cast<uint64_t>(info.st_dev);
     identity->index = static_cast<uint64_t>(info.st_ino);
     identity->links = static_cast<uint32_t>(info.st_nlink);
     return true;

@@ -199,13 +199,19 @@ bool IsEntryItself(HeldFolder* folder, HANDLE entry, const char16_t* name) {
     return CompareStringOrdinal(path.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
+// The attribute bits of an open file or folder; kInvalidAttributes when they cannot be read.
+DWORD AttributesOf(HANDLE handle) {
+    FILE_BASIC_INFO basic{};
+    return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic))
+               ? basic.FileAttributes
+               : INVALID_FILE_ATTRIBUTES;
+}
+
 // Whether an opened folder is a real folder and the entry it was opened by.
 bool IsRealFolder(HeldFolder* folder, HANDLE opened, const char16_t* name) {
-    BY_HANDLE_FILE_INFORMATION info;
-    return GetFileInformationByHandle(opened, &info) &&
-           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-           (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-           IsEntryItself(folder, opened, name);
+    const DWORD attributes = AttributesOf(opened);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && IsEntryItself(folder, opened, name);
 }
 
 PlatformHandle SystemOpenFolder(const char16_t* path) {
@@ -399,11 +405,19 @@ PlatformHandle SystemOpenFileIn(PlatformHandle folder, const char16_t* name) {
 }
 
 bool SystemFileIdentity(PlatformHandle file, FileIdentity* identity) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(ToHandle(file), &info)) return false;
-    identity->volume = info.dwVolumeSerialNumber;
-    identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    identity->links = info.nNumberOfLinks;
+    // The two cheapest questions, not GetFileInformationByHandle: that one also asks the volume
+    // for its serial number, which costs Wine a file system lookup each time.
+    IO_STATUS_BLOCK io{};
+    FILE_INTERNAL_INFORMATION internal{};
+    FILE_STANDARD_INFO standard{};
+    if (!NT_SUCCESS(NtQueryInformationFile(ToHandle(file), &io, &internal, sizeof(internal),
+                                           FileInternalInformation)) ||
+        !GetFileInformationByHandleEx(ToHandle(file), FileStandardInfo, &standard,
+                                      sizeof(standard))) {
+        return false;
+    }
+    identity->index = static_cast<uint64_t>(internal.IndexNumber.QuadPart);
+    identity->links = standard.NumberOfLinks;
     return true;
 }
 
@@ -490,15 +504,17 @@ bool SystemRemoveEntry(PlatformHandle folder, const char16_t* name) {
                      FILE_ATTRIBUTE_NORMAL, nullptr, &entry);
     if (status == kStatusObjectNameNotFound || status == kStatusObjectPathNotFound) return true;
     if (!NT_SUCCESS(status)) return false;
-    BY_HANDLE_FILE_INFORMATION info;
+    const DWORD attributes = AttributesOf(entry);
+    FILE_STANDARD_INFO standard{};
     bool removed = false;
-    if (GetFileInformationByHandle(entry, &info) && IsEntryItself(held, entry, name)) {
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        GetFileInformationByHandleEx(entry, FileStandardInfo, &standard, sizeof(standard)) &&
+        IsEntryItself(held, entry, name)) {
         // The read-only bit keeps a file from deletion. It is taken off only from a file of one
         // name (another name could lie outside the folder), and put back when the file stays:
         // the file of a running program, say.
-        const DWORD attributes = info.dwFileAttributes;
         const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-        const bool cleared = readOnly && info.nNumberOfLinks == 1 &&
+        const bool cleared = readOnly && standard.NumberOfLinks == 1 &&
                              SetAttributes(entry, attributes & ~FILE_ATTRIBUTE_READONLY);
         FILE_DISPOSITION_INFO disposition{TRUE};
         removed = SetFileInformationByHandle(entry, FileDispositionInfo, &disposition,
