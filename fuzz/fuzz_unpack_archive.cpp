@@ -1,12 +1,13 @@
 // Runs the launcher's unpacking driver over arbitrary bytes, as the launcher runs it over its
-// payload: the sandbox is prepared as the extraction folder (held, protected, cleared), the archive
-// is unpacked into it, and the final check is made. Besides the sanitizers it checks that nothing
-// appears outside the sandbox, that the files on disk are exactly the ones the driver reports as
-// written (so the final check passes over them), and that preparing the folder again clears them.
+// payload: the extraction folder is made anew in the sandbox, the archive is unpacked into it and
+// the final check is made. Besides the sanitizers it checks that nothing appears outside the
+// sandbox, that the files on disk are exactly the ones the driver reports as written (so the final
+// check passes over them), and that the next start moves them all aside and removes them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -22,20 +23,26 @@ void Require(bool condition) {
     if (!condition) std::abort();
 }
 
-// The files below the sandbox, as paths relative to it in the form of WrittenFiles, as the file
+// The files below `folder`, as paths relative to it in the form of WrittenFiles' keys, as the file
 // system itself lists them.
-WrittenFiles FilesOnDisk() {
-    WrittenFiles files;
+std::set<std::u16string> FilesOnDisk(const fs::path& folder) {
+    std::set<std::u16string> files;
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(".", error);
+    for (auto it = fs::recursive_directory_iterator(folder, error);
          it != fs::recursive_directory_iterator(); it.increment(error)) {
         Require(!it->is_symlink());  // the driver makes none
         if (!it->is_directory()) {
-            files.insert(NormalizedPath(it->path().lexically_relative(".").u16string().c_str()));
+            files.insert(NormalizedPath(it->path().lexically_relative(folder).u16string().c_str()));
         }
     }
     Require(!error);
     return files;
+}
+
+FreshFolder Prepare(const fs::path& temp) {
+    FreshFolder fresh = PrepareFreshFolder(temp.u16string() + u"/");
+    Require(fresh.state == FolderState::Ready);
+    return fresh;
 }
 
 }  // namespace
@@ -43,25 +50,28 @@ WrittenFiles FilesOnDisk() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > UINT32_MAX) return 0;
     const SandboxVisit visit;
-    const std::u16string folderText = fs::current_path().u16string();
+    const fs::path temp = fs::current_path();
+    const fs::path folder = temp / "VORNIX";
 
-    bool leftBehind = true;
-    PlatformHandle folder = PrepareExtractionFolder(folderText, &leftBehind);
-    Require(folder != kNoFolder && !leftBehind);
-    WrittenFiles written;
-    if (UnpackArchive(folder, folderText, data, static_cast<uint32_t>(size), &written)) {
-        Require(FilesOnDisk() == written);
-        Require(HoldsOnlyWrittenFiles(folder, written));
+    FreshFolder fresh = Prepare(temp);
+    UnpackResult result;
+    if (UnpackArchive(fresh.folder, folder.u16string(), data, static_cast<uint32_t>(size),
+                      &result)) {
+        std::set<std::u16string> written;
+        for (const auto& file : result.written) written.insert(file.first);
+        Require(FilesOnDisk(folder) == written);
+        Require(HoldsExactlyWrittenFiles(fresh.folder, result.written));
     } else {
-        Require(written.empty() && FilesOnDisk().empty());
+        Require(result.written.empty() && FilesOnDisk(folder).empty());
     }
-    PlatformReleaseFolder(folder);
+    ReleaseFreshFolder(&fresh);
 
-    // The next start clears all of it, read-only files included, and keeps the folders.
-    folder = PrepareExtractionFolder(folderText, &leftBehind);
-    Require(folder != kNoFolder && !leftBehind);
-    Require(FilesOnDisk().empty());
-    Require(HoldsOnlyWrittenFiles(folder, WrittenFiles{}));
-    PlatformReleaseFolder(folder);
+    // The next start finds it all, read-only files included, moves it aside and removes it.
+    fresh = Prepare(temp);
+    Require(FilesOnDisk(folder).empty());
+    RemoveFoldersMovedAside(fresh.temp);
+    ReleaseFreshFolder(&fresh);
+    std::error_code error;
+    Require(std::distance(fs::directory_iterator(temp, error), fs::directory_iterator()) == 1);
     return 0;
 }

@@ -1,18 +1,16 @@
 // Opens arbitrary bytes as a zip archive and asks for every entry, in order and out of order,
 // and for the summary. Besides the sanitizers it checks what callers rely on: an entry that is
 // delivered has its own index and a terminated name. Every entry is also extracted into a fresh
-// folder, by path and, as the launcher does, under its own name inside the folder held open, and
-// nothing may be created outside it.
+// folder by path, and its data into a file opened beforehand (as the launcher writes it), and
+// nothing may be created outside the folder.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "fuzz/extract_sandbox.h"
 #include "zip/entry_stream.h"
 #include "zip/extract.h"
-#include "zip/path_rules.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -20,14 +18,6 @@ namespace {
 void Require(bool condition) {
     if (!condition) std::abort();
 }
-
-// The sandbox, held as the launcher holds its folder, its path with a closing separator, and the
-// folders made in it.
-struct HeldSandbox {
-    PlatformHandle folder;
-    std::u16string root;
-    FolderRecord* folders;
-};
 
 void RequireExtracted(ZipArchive* archive, ZipResult result) {
     Require(result == LastZipResult);
@@ -37,21 +27,24 @@ void RequireExtracted(ZipArchive* archive, ZipResult result) {
 }
 
 // Writes one entry into the sandbox, once under a name made from its own and once under a
-// plain one, and under its own name inside the held sandbox when the launcher would take it;
-// no stream may stay open afterwards.
-void ExtractEntry(ZipArchive* archive, int32_t index, const char16_t* name,
-                  const HeldSandbox& held) {
+// plain one, and its data into a file opened beforehand; no stream may stay open afterwards.
+void ExtractEntry(ZipArchive* archive, int32_t index, const char16_t* name, bool folder) {
     for (const std::u16string& path : {SandboxDestination(index, name), std::u16string(u"plain")}) {
         RequireExtracted(archive, UnzipEntryToFile(archive, path.c_str(), index));
     }
-    if (IsSafeEntryName(name)) {
-        RequireExtracted(archive, UnzipEntryIntoFolder(archive, held.folder, held.root.c_str(),
-                                                       name, index, held.folders));
+    const PlatformHandle file = PlatformCreateFile(u"data", kAttributeNormal);
+    Require(file != kInvalidPlatformHandle);
+    const ZipResult result = UnzipEntryData(archive, index, file);
+    PlatformCloseFile(file);
+    if (folder) {
+        Require(result == ZipBadArgument && result == LastZipResult);
+    } else {
+        RequireExtracted(archive, result);
     }
 }
 
 // Asks for one entry. Further per-entry work on the same archive (such as extraction) goes here.
-void VisitEntry(ZipArchive* archive, int32_t index, uint32_t entryCount, const HeldSandbox& held) {
+void VisitEntry(ZipArchive* archive, int32_t index, uint32_t entryCount) {
     ZipEntryInfo info{};
     const ZipResult result = GetZipEntry(archive, index, &info);
     Require(result == LastZipResult);
@@ -71,7 +64,7 @@ void VisitEntry(ZipArchive* archive, int32_t index, uint32_t entryCount, const H
     if (index == -1) {
         Require(UnzipEntryToFile(archive, u"plain", index) == ZipBadArgument);
     } else {
-        ExtractEntry(archive, index, info.name, held);
+        ExtractEntry(archive, index, info.name, (info.attributes & kAttributeDirectory) != 0);
     }
 }
 
@@ -80,14 +73,9 @@ void VisitEntry(ZipArchive* archive, int32_t index, uint32_t entryCount, const H
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > UINT32_MAX) return 0;
     const SandboxVisit visit;
-    FolderRecord folders;
-    const HeldSandbox held{PlatformHoldFolder(kNoFolder, u"."),
-                           std::filesystem::current_path().u16string() + u'/', &folders};
-    Require(held.folder != kInvalidPlatformHandle);
     ZipArchive* archive = OpenZipFromMemory(data, static_cast<uint32_t>(size));
     if (archive == nullptr) {
         Require(LastZipResult == ReaderIoError || LastZipResult == ReaderBadArchive);
-        PlatformReleaseFolder(held.folder);
         return 0;
     }
     ZipEntryInfo summary{};
@@ -95,12 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto count = static_cast<uint32_t>(summary.index);
     const auto last = static_cast<int32_t>(count) - 1;
 
-    for (int32_t i = 0; i <= last; ++i) VisitEntry(archive, i, count, held);
+    for (int32_t i = 0; i <= last; ++i) VisitEntry(archive, i, count);
     // Backwards (restarting the walk), twice in a row (the cache), and out of range.
     const int32_t outOfOrder[] = {last, last / 2, 0, last, last, -1, -2, last + 1, INT32_MIN};
-    for (int32_t index : outOfOrder) VisitEntry(archive, index, count, held);
+    for (int32_t index : outOfOrder) VisitEntry(archive, index, count);
 
     Require(CloseZipArchive(archive) == ZipOk);
-    PlatformReleaseFolder(held.folder);
     return 0;
 }

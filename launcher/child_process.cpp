@@ -16,7 +16,7 @@ std::u16string ChildCommandLine(const std::u16string& childPath) {
     return childPath + u" \"\"";
 }
 
-bool StartMainProgram(const std::u16string& childPath) {
+bool CreateChildProcess(const std::u16string& childPath, uint32_t* error) {
     std::u16string commandLine = ChildCommandLine(childPath);  // CreateProcessW may write to it
     PlatformHandle process = 0;
     PlatformHandle thread = 0;
@@ -25,9 +25,12 @@ bool StartMainProgram(const std::u16string& childPath) {
         PlatformCloseProcessHandle(thread);
         return true;
     }
-    const uint32_t error = PlatformGetLastError();
+    *error = PlatformGetLastError();
+    return false;
+}
+
+void ShowStartFailure(uint32_t error) {
     char16_t message[kMessageUnits] = {};
     PlatformFormatInteger(message, kStartFailedFormat, static_cast<int32_t>(error));
     PlatformMessageBox(message, kErrorCaption, kMessageBoxError);
-    return false;
 }

@@ -1,151 +1,181 @@
-// The folder operations of the unpacking driver: joining a folder and a name, emptying a held
-// folder tree of its files, and checking that it holds only what this run wrote.
-#include <algorithm>
-#include <functional>
-#include <iterator>
+// One launcher at a time, the new extraction folder, the folders moved aside, and the path the
+// child is started under.
+#include "launcher/extraction_folder.h"
+
+#include <set>
 #include <string>
 #include <vector>
 
-#include "launcher/launcher.h"
-#include "platform/platform.h"
+#include "launcher/folder_listing.h"
 
 namespace {
 
-bool IsDotEntry(const char16_t* name) {
-    return PlatformCompareText(name, u".") == 0 || PlatformCompareText(name, u"..") == 0;
+// The lock of the launchers of one session: named after the folder it guards, and distinct from
+// any name the application itself might take for its own single-instance check.
+constexpr char16_t kLockName[] = u"VORNIX.launcher";
+
+// A folder moved aside is named kAsidePrefix followed by a number.
+constexpr char16_t kAsidePrefix[] = u"VORNIX.old-";
+constexpr size_t kAsidePrefixUnits = sizeof(kAsidePrefix) / sizeof(char16_t) - 1;
+constexpr size_t kMaxAsideDigits = 9;
+
+// Deeper than this, removal leaves what is below: the launcher never makes folders that deep (a
+// path holds at most 259 units), and recursion must stay within the stack.
+constexpr int kMaxRemovalDepth = 128;
+
+// The number of a folder that a run moved aside, or 0 for any other name.
+uint32_t AsideNumber(const char16_t* name) {
+    const std::u16string text = name;
+    if (text.size() <= kAsidePrefixUnits || text.size() > kAsidePrefixUnits + kMaxAsideDigits ||
+        PlatformCompareFileNames(text.substr(0, kAsidePrefixUnits).c_str(), kAsidePrefix) != 0) {
+        return 0;
+    }
+    uint32_t number = 0;
+    for (size_t i = kAsidePrefixUnits; i < text.size(); ++i) {
+        if (text[i] < u'0' || text[i] > u'9') return 0;
+        number = number * 10 + static_cast<uint32_t>(text[i] - u'0');
+    }
+    return number;
 }
 
-// Calls `visit` for every entry of the held folder but "." and "..". True when the folder could
-// be listed to its end and every visit returned true.
-template <typename Visit>
-bool ForEachEntry(PlatformHandle folder, Visit visit) {
-    const PlatformHandle search = PlatformOpenSearch(folder);
-    if (search == kInvalidPlatformHandle) return false;
-    bool all = true;
-    PlatformFoundEntry found;
-    int next;
-    while ((next = PlatformNextEntry(search, &found)) > 0) {
-        if (!IsDotEntry(found.name)) all = visit(found) && all;
-    }
-    PlatformCloseSearch(search);
-    return next == 0 && all;
+std::u16string AsideName(uint32_t number) {
+    std::u16string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + number % 10));
+        number /= 10;
+    } while (number != 0);
+    return kAsidePrefix + digits;
 }
 
-// Calls `inside` with the sub-folder `name` of a held folder, held itself for the time: what the
-// enumeration found, not whatever a path might lead to later. False when it cannot be held.
-template <typename Inside>
-bool InSubFolder(PlatformHandle folder, const char16_t* name, Inside inside) {
-    const PlatformHandle sub = PlatformHoldFolder(folder, name);
-    if (sub == kInvalidPlatformHandle) return false;
-    const bool done = inside(sub);
-    PlatformReleaseFolder(sub);
-    return done;
-}
-
-// Removes one entry found in a folder being cleared. A link is removed itself: its target may lie
-// anywhere, and the launcher may run with more rights than whoever placed the link.
-bool ClearEntry(PlatformHandle folder, const PlatformFoundEntry& found) {
-    if ((found.attributes & kAttributeReparsePoint) != 0) {
-        return RemoveLink(folder, found.name, found.attributes);
-    }
-    if ((found.attributes & kAttributeDirectory) != 0) {
-        // The sub-folder itself stays, made the launcher's own like the folder above it.
-        return InSubFolder(folder, found.name, [](PlatformHandle sub) {
-            const bool protectedNow = PlatformProtectFolder(sub);
-            return ClearHeldFolder(sub) && protectedNow;
-        });
-    }
-    // The listing tells which files the read-only bit would keep (Windows): that bit is cleared
-    // first, so a file costs one call or two and its attributes are never read. Files held open
-    // elsewhere simply stay.
-    if ((found.attributes & kAttributeReadOnly) != 0) {
-        PlatformSetFileAttributes(folder, found.name, found.attributes & ~kAttributeReadOnly);
-    }
-    return PlatformDeleteFile(folder, found.name);
-}
-
-// The written files found so far in the final check.
-struct Matches {
-    const WrittenFiles& written;
-    std::vector<const std::u16string*> found;
-    WrittenFiles::const_iterator last;  // the latest match, or written.end()
+// What the temporary directory holds under the folder's name and the names of folders moved aside.
+struct TempListing {
+    bool listed;
+    bool folderPresent;
+    uint32_t folderAttributes;
+    std::set<uint32_t> asideNumbers;
 };
 
-bool SameName(const std::u16string& a, const std::u16string& b) {
-    return PlatformCompareFileNames(a.c_str(), b.c_str()) == 0;
-}
-
-// Takes the written file of that path as found; false when there is none. A folder lists its files
-// in the file system's order or its reverse on most systems, so the neighbours of the latest match
-// are looked at first.
-bool MatchWritten(const std::u16string& path, Matches* matches) {
-    const WrittenFiles& written = matches->written;
-    auto match = written.end();
-    if (matches->last != written.end()) {
-        const auto after = std::next(matches->last);
-        if (after != written.end() && SameName(*after, path)) {
-            match = after;
-        } else if (matches->last != written.begin() && SameName(*std::prev(matches->last), path)) {
-            match = std::prev(matches->last);
+TempListing ListTemp(PlatformHandle temp) {
+    TempListing listing{false, false, 0, {}};
+    listing.listed = ForEachEntry(temp, kFolderName, [&](const PlatformFoundEntry& found) {
+        if (PlatformCompareFileNames(found.name, kFolderName) == 0) {
+            listing.folderPresent = true;
+            listing.folderAttributes = found.attributes;
+        } else if (const uint32_t number = AsideNumber(found.name)) {
+            listing.asideNumbers.insert(number);
         }
-    }
-    if (match == written.end()) match = written.find(path);
-    if (match == written.end()) return false;
-    matches->found.push_back(&*match);
-    matches->last = match;
-    return true;
+        return true;
+    });
+    return listing;
 }
 
-// Each file below the held folder must be one of the written ones. `path` holds the folder's path
-// relative to the extraction folder (and gets back to it).
-bool OnlyWrittenBelow(PlatformHandle folder, std::u16string* path, Matches* matches) {
-    const size_t folderLength = path->size();
-    return ForEachEntry(folder, [&](const PlatformFoundEntry& found) {
-        if ((found.attributes & kAttributeReparsePoint) != 0) return false;
-        if (folderLength != 0) *path += u'\\';
-        *path += found.name;
-        // A file that another process keeps from being deleted (delete-pending ones included)
-        // blocks the entry of its name, so it is never among the written ones.
-        const bool fine = (found.attributes & kAttributeDirectory) != 0
-                              ? InSubFolder(folder, found.name,
-                                            [&](PlatformHandle sub) {
-                                                return OnlyWrittenBelow(sub, path, matches);
-                                            })
-                              : MatchWritten(*path, matches);
-        path->resize(folderLength);
-        return fine;
+// Moves the old folder aside, unless its main program is in use.
+FolderState MoveOldFolderAside(PlatformHandle temp, const TempListing& listing) {
+    const PlatformHandle old = PlatformOpenSubFolder(temp, kFolderName);
+    if (old == kInvalidPlatformHandle) return FolderState::Unavailable;
+    // A running program's file cannot be removed: then the application runs from this folder, and
+    // nothing of it may be touched. Otherwise the program is gone and the rest follows later.
+    if (!PlatformRemoveEntry(old, kMainProgram)) {
+        PlatformReleaseFolder(old);
+        return FolderState::ApplicationRunning;
+    }
+    uint32_t number = 1;
+    while (listing.asideNumbers.count(number) != 0) ++number;
+    const bool moved = PlatformRenameFolder(old, temp, kFolderName, AsideName(number).c_str());
+    PlatformReleaseFolder(old);
+    return moved ? FolderState::Ready : FolderState::Unavailable;
+}
+
+// Clears the way for the new folder: whatever stands under its name goes, or the state says why
+// it cannot.
+FolderState ClearFolderName(PlatformHandle temp) {
+    const TempListing listing = ListTemp(temp);
+    if (!listing.listed) return FolderState::Unavailable;
+    if (!listing.folderPresent) return FolderState::Ready;
+    // A link is removed itself, never what it leads to.
+    if ((listing.folderAttributes & kAttributeReparsePoint) != 0) {
+        return PlatformRemoveEntry(temp, kFolderName) ? FolderState::Ready
+                                                      : FolderState::Unavailable;
+    }
+    // A file, say, is somebody's own: it stays, and nothing can be unpacked.
+    if ((listing.folderAttributes & kAttributeDirectory) == 0) return FolderState::Unavailable;
+    return MoveOldFolderAside(temp, listing);
+}
+
+// Removes the folder `name` of a held folder with all it holds, never through a link.
+void RemoveTree(PlatformHandle parent, const char16_t* name, int depth) {
+    const PlatformHandle folder = PlatformOpenSubFolder(parent, name);
+    if (folder == kInvalidPlatformHandle) return;
+    ForEachEntry(folder, nullptr, [&](const PlatformFoundEntry& found) {
+        const bool realFolder = (found.attributes & kAttributeDirectory) != 0 &&
+                                (found.attributes & kAttributeReparsePoint) == 0;
+        if (realFolder && depth < kMaxRemovalDepth) {
+            RemoveTree(folder, found.name, depth + 1);
+        } else {
+            PlatformRemoveEntry(folder, found.name);
+        }
+        return true;
     });
+    PlatformReleaseFolder(folder);
+    PlatformRemoveEntry(parent, name);
+}
+
+// Whether two paths name the same steps, however many separators stand between them.
+bool SamePathText(const std::u16string& a, const std::u16string& b) {
+    const auto collapsed = [](const std::u16string& path) {
+        std::u16string out;
+        for (char16_t c : path) {
+            const bool separator = c == u'\\' || c == u'/';
+            if (separator && !out.empty() && out.back() == u'\\') continue;
+            out += separator ? u'\\' : c;
+        }
+        return out;
+    };
+    return PlatformCompareFileNames(collapsed(a).c_str(), collapsed(b).c_str()) == 0;
 }
 
 }  // namespace
 
-bool RemoveLink(PlatformHandle folder, const char16_t* path, uint32_t attributes) {
-    if ((attributes & kAttributeDirectory) != 0) return PlatformRemoveDirectory(folder, path);
-    return PlatformDeleteFile(folder, path);
+LauncherLock AcquireLauncherLock() {
+    LauncherLock lock{kInvalidPlatformHandle, false};
+    lock.handle = PlatformAcquireLock(kLockName, kLauncherWaitMs, &lock.waited);
+    return lock;
 }
 
-std::u16string JoinPath(const std::u16string& directory, const std::u16string& name) {
-    if (!name.empty() && name[0] == u'\\') return directory + name;
-    return directory + u'\\' + name;
+void ReleaseLauncherLock(const LauncherLock& lock) {
+    if (lock.handle != kInvalidPlatformHandle) PlatformReleaseLock(lock.handle);
 }
 
-bool ClearHeldFolder(PlatformHandle folder) {
-    return ForEachEntry(
-        folder, [folder](const PlatformFoundEntry& found) { return ClearEntry(folder, found); });
+FreshFolder PrepareFreshFolder(const std::u16string& tempPath) {
+    FreshFolder fresh{FolderState::Unavailable, kInvalidPlatformHandle, kInvalidPlatformHandle};
+    fresh.temp = PlatformOpenFolder(tempPath.c_str());
+    if (fresh.temp == kInvalidPlatformHandle) return fresh;
+    fresh.state = ClearFolderName(fresh.temp);
+    if (fresh.state != FolderState::Ready) return fresh;
+    // Made in one step, protected from the start: nothing of anybody else's can be inside.
+    fresh.folder = PlatformCreateFreshFolder(fresh.temp, kFolderName);
+    if (fresh.folder == kInvalidPlatformHandle) fresh.state = FolderState::Unavailable;
+    return fresh;
 }
 
-void ClearFolder(const char16_t* folder) {
-    if (std::char_traits<char16_t>::length(folder) < 4) return;  // a drive root such as D:\ has 3
-    InSubFolder(kNoFolder, folder, ClearHeldFolder);
+void ReleaseFreshFolder(FreshFolder* fresh) {
+    if (fresh->folder != kInvalidPlatformHandle) PlatformReleaseFolder(fresh->folder);
+    if (fresh->temp != kInvalidPlatformHandle) PlatformReleaseFolder(fresh->temp);
+    fresh->folder = kInvalidPlatformHandle;
+    fresh->temp = kInvalidPlatformHandle;
 }
 
-bool HoldsOnlyWrittenFiles(PlatformHandle folder, const WrittenFiles& written) {
-    std::u16string path;
-    Matches matches{written, {}, written.end()};
-    if (!OnlyWrittenBelow(folder, &path, &matches)) return false;
-    // Each written file found once: two files whose names the file system takes for one (a case
-    // variant planted beside it) must not pass as the one.
-    std::vector<const std::u16string*>& found = matches.found;
-    std::sort(found.begin(), found.end(), std::less<const std::u16string*>());
-    return std::adjacent_find(found.begin(), found.end()) == found.end();
+void RemoveFoldersMovedAside(PlatformHandle temp) {
+    std::vector<std::u16string> aside;
+    ForEachEntry(temp, kAsidePrefix, [&](const PlatformFoundEntry& found) {
+        if (AsideNumber(found.name) != 0) aside.push_back(found.name);
+        return true;
+    });
+    for (const std::u16string& name : aside) RemoveTree(temp, name.c_str(), 0);
+}
+
+std::u16string ChildFolderText(PlatformHandle folder, const std::u16string& folderText) {
+    std::u16string finalPath;
+    if (!PlatformFinalPath(folder, &finalPath)) return std::u16string();
+    return SamePathText(folderText, finalPath) ? folderText : finalPath;
 }

@@ -1,11 +1,12 @@
-// The unpacking driver: forms the extraction folder under the temporary directory, takes hold of
-// it, readies it and unpacks the payload archive from the program's resources into it.
-#include <iterator>
+// The unpacking driver: forms the extraction folder under the temporary directory, makes it anew
+// and unpacks the payload archive from the program's resources into it.
 #include <string>
+#include <vector>
 
 #include "launcher/launcher.h"
 #include "platform/platform.h"
 #include "zip/extract.h"
+#include "zip/path_rules.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -13,98 +14,105 @@ namespace {
 constexpr uint32_t kTempPathUnits = 2046;
 constexpr uint16_t kPayloadId = 117;
 constexpr char16_t kPayloadType[] = u"zip";
-constexpr char16_t kFolderName[] = u"VORNIX";
-constexpr char16_t kMainProgram[] = u"zandro.exe";
 
-// Whether the entry's path below `folder` runs into a link, at a folder step or at the file itself.
-// Readying the folder removes the links it finds, but one that could not be removed would carry
-// the entry to wherever it points. A folder that this run created, and whatever lies inside it,
-// needs no look: nobody else can change it, and this run puts no link there.
-bool ReachesLink(PlatformHandle folder, const std::u16string& name, const FolderRecord& folders) {
-    std::u16string path;
-    bool insideCreated = false;
-    for (size_t start = 0; start <= name.size();) {
-        size_t end = name.find_first_of(u"/\\", start);
-        if (end == std::u16string::npos) end = name.size();
-        const bool dot = end == start + 1 && name[start] == u'.';
-        if (end > start && !dot) {
-            if (!path.empty()) path += u'\\';
-            path.append(name, start, end - start);
-            insideCreated = insideCreated || folders.created.count(path) != 0;
-            if (!insideCreated) {
-                const uint32_t attributes = PlatformGetFileAttributes(folder, path.c_str());
-                if (attributes == kInvalidAttributes) return false;  // nothing below it exists yet
-                if ((attributes & kAttributeReparsePoint) != 0) return true;
-            }
-        }
+// The steps of a relative path, empty and "." steps dropped ("./a//b/" has "a" and "b").
+std::vector<std::u16string> Steps(const std::u16string& path) {
+    std::vector<std::u16string> steps;
+    const std::u16string normal = NormalizedPath(path.c_str());
+    for (size_t start = 0; start < normal.size();) {
+        size_t end = normal.find(u'\\', start);
+        if (end == std::u16string::npos) end = normal.size();
+        steps.push_back(normal.substr(start, end - start));
         start = end + 1;
     }
-    return false;
+    return steps;
+}
+
+bool IsFolderEntry(const ZipEntryInfo& entry, const std::u16string& name) {
+    return (entry.attributes & kAttributeDirectory) != 0 ||
+           (!name.empty() && IsSeparator(name.back()));
+}
+
+// Writes one file entry into the folder its path leads to. True when it was written whole; its
+// identity then goes into `written`, and a file of that name written before is replaced.
+bool UnpackFile(ZipArchive* archive, int32_t index, const ZipEntryInfo& entry, FolderChain* chain,
+                std::vector<std::u16string> steps, WrittenFiles* written) {
+    const std::u16string leaf = steps.back();
+    steps.pop_back();
+    const PlatformHandle folder = ReachFolder(chain, steps);
+    if (folder == kInvalidPlatformHandle) return false;
+    const PlatformHandle file = PlatformCreateFileIn(folder, leaf.c_str(), entry.attributes);
+    if (file == kInvalidPlatformHandle) return false;
+    const bool whole = UnzipEntryData(archive, index, file) == ZipOk;
+    FileIdentity identity{};
+    // One name only: no other name could reach what the folder's check sees.
+    const bool known = whole && PlatformFileIdentity(file, &identity) && identity.links == 1;
+    if (whole) PlatformSetFileTimes(file, &entry.creationTime, &entry.accessTime, &entry.writeTime);
+    PlatformCloseFile(file);
+    const std::u16string path = NormalizedPath(entry.name);
+    if (!known) {
+        // A short or corrupted file must not be left looking complete.
+        PlatformRemoveEntry(folder, leaf.c_str());
+        written->erase(path);
+        return false;
+    }
+    (*written)[path] = identity;
+    return true;
 }
 
 }  // namespace
 
-PlatformHandle PrepareExtractionFolder(const std::u16string& folder, bool* leftBehind) {
-    const char16_t* path = folder.c_str();
-    const uint32_t attributes = PlatformGetFileAttributes(kNoFolder, path);
-    const bool isLink = attributes != kInvalidAttributes && (attributes & kAttributeReparsePoint);
-    if (isLink && !RemoveLink(kNoFolder, path, attributes)) return kNoFolder;
-    // One level: the temporary directory is taken to exist. Protected from the start, so that
-    // nobody else can change the new folder before it is held.
-    if (isLink || attributes == kInvalidAttributes) PlatformCreateProtectedFolder(path);
-
-    // Held first, so that it cannot be swapped for another between the checks and the use;
-    // protected again whoever made it.
-    const PlatformHandle held = PlatformHoldFolder(kNoFolder, path);
-    if (held == kInvalidPlatformHandle) return kNoFolder;
-    if (!PlatformProtectFolder(held)) {
-        PlatformReleaseFolder(held);
-        return kNoFolder;
-    }
-    *leftBehind = !ClearHeldFolder(held);
-    return held;
+std::u16string JoinPath(const std::u16string& directory, const std::u16string& name) {
+    if (!name.empty() && name[0] == u'\\') return directory + name;
+    return directory + u'\\' + name;
 }
 
 bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, const void* data,
-                   uint32_t size, WrittenFiles* written) {
+                   uint32_t size, UnpackResult* result) {
+    result->written.clear();
+    result->complete = false;
     ZipArchive* archive = OpenZipFromMemory(data, size);
     if (archive == nullptr) return false;
-    // Folders are made below the extraction folder itself, never below the current directory.
+    // Every path below the folder must fit the 260-unit paths through which the child opens it.
     const std::u16string root = folderText + u'\\';
-    FolderRecord folders;
-    auto next = written->end();
+    FolderChain chain{folder, {}, {}};
+    bool complete = true;
     ZipEntryInfo entry;
     for (int32_t index = 0;; ++index) {
         const ZipResult found = GetZipEntry(archive, index, &entry);
-        // An entry whose name cannot be converted is skipped; any other failure ends the list.
+        // An entry whose name cannot be converted is skipped; past the last entry the list ends,
+        // and any other failure leaves the rest of the payload unread.
         if (found == ZipBadName) continue;
-        if (found != ZipOk) break;
-        if (!IsSafeEntryName(entry.name)) continue;
+        if (found != ZipOk) {
+            complete = complete && found == ZipBadArgument;
+            break;
+        }
         const std::u16string name = entry.name;
-        if (ReachesLink(folder, name, folders)) continue;
-        if ((entry.attributes & kAttributeDirectory) != 0 ||
-            (!name.empty() && name.find_last_of(u"/\\") == name.size() - 1)) {
-            EnsureFolderPath(folder, root.c_str(), name.c_str(), &folders);
-            continue;
+        if (!IsSafeEntryName(name.c_str())) continue;
+        const std::vector<std::u16string> steps = Steps(name);
+        if (steps.empty()) continue;  // the folder itself
+        bool done;
+        if (!FitsPathBuffer(root.c_str(), name.c_str())) {
+            done = false;
+        } else if (IsFolderEntry(entry, name)) {
+            done = ReachFolder(&chain, steps) != kInvalidPlatformHandle;
+        } else {
+            done = UnpackFile(archive, index, entry, &chain, steps, &result->written);
         }
-        const ZipResult result =
-            UnzipEntryIntoFolder(archive, folder, root.c_str(), name.c_str(), index, &folders);
-        // Archives mostly list the entries of a folder in order: inserted right after the one
-        // before, such an entry costs two comparisons.
-        if (result == ZipOk) next = std::next(written->insert(next, NormalizedPath(name.c_str())));
-        // A later entry of the same name that fails midway leaves no whole file of that name;
-        // one whose file could not even be created leaves the earlier copy as it was.
-        if (result == ZipExtractFailed) {
-            written->erase(NormalizedPath(name.c_str()));
-            next = written->end();
-        }
+        complete = complete && done;
     }
+    ReleaseChain(&chain);
     CloseZipArchive(archive);
+    result->complete = complete;
     return true;
 }
 
 ExtractedPayload ExtractPayload() {
-    ExtractedPayload result{u"", kNoFolder, false, false};
+    ExtractedPayload result{
+        PayloadState::Failed,
+        u"",
+        {FolderState::Unavailable, kInvalidPlatformHandle, kInvalidPlatformHandle},
+        kInvalidPlatformHandle};
     char16_t tempPath[kTempPathUnits] = {};
     const uint32_t length = PlatformGetTempPath(kTempPathUnits - 1, tempPath);
     if (length == 0 || length >= kTempPathUnits) return result;
@@ -115,15 +123,34 @@ ExtractedPayload ExtractPayload() {
     const void* payload = nullptr;
     uint32_t payloadSize = 0;
     if (!PlatformFindResource(kPayloadId, kPayloadType, &payload, &payloadSize)) return result;
-    result.folder = PrepareExtractionFolder(result.folderText, &result.leftBehind);
-    if (result.folder == kNoFolder) return result;
-    WrittenFiles written;
-    if (!UnpackArchive(result.folder, result.folderText, payload, payloadSize, &written)) {
+    result.fresh = PrepareFreshFolder(tempPath);
+    if (result.fresh.state == FolderState::ApplicationRunning) {
+        result.state = PayloadState::ApplicationRunning;
+    }
+    if (result.fresh.state != FolderState::Ready) return result;
+    const PlatformHandle folder = result.fresh.folder;
+    const std::u16string childText = ChildFolderText(folder, result.folderText);
+    if (childText.empty()) return result;
+    result.folderText = childText;
+
+    UnpackResult unpacked;
+    if (!UnpackArchive(folder, childText, payload, payloadSize, &unpacked) || !unpacked.complete) {
         return result;
     }
-    result.mainProgramWritten = written.count(kMainProgram) != 0;
-    // Files that other processes kept from deletion or put in meanwhile, through handles opened
-    // before the folder was protected, show here.
-    if (!result.leftBehind) result.leftBehind = !HoldsOnlyWrittenFiles(result.folder, written);
+    // Held from here until the child has started, so that what the check saw is what starts.
+    result.mainProgram = HoldWrittenFile(folder, unpacked.written, kMainProgram);
+    if (result.mainProgram == kInvalidPlatformHandle) return result;
+    if (HoldsExactlyWrittenFiles(folder, unpacked.written)) result.state = PayloadState::Ready;
     return result;
+}
+
+void FinishExtraction(ExtractedPayload* payload) {
+    if (payload->mainProgram != kInvalidPlatformHandle) PlatformCloseFile(payload->mainProgram);
+    payload->mainProgram = kInvalidPlatformHandle;
+    const PlatformHandle temp = payload->fresh.temp;
+    payload->fresh.temp = kInvalidPlatformHandle;
+    ReleaseFreshFolder(&payload->fresh);
+    if (temp == kInvalidPlatformHandle) return;
+    RemoveFoldersMovedAside(temp);
+    PlatformReleaseFolder(temp);
 }

@@ -69,7 +69,7 @@ struct Run {
 // OUTPUT may replace an earlier OUTPUT, but none of the inputs and no folder.
 int Run::CheckOutputPath() {
     const char16_t* output = options.output.c_str();
-    const uint32_t attributes = PlatformGetFileAttributes(kNoFolder, output);
+    const uint32_t attributes = PlatformGetFileAttributes(output);
     if (attributes != kInvalidAttributes && (attributes & kAttributeDirectory) != 0) {
         return Refuse(u"OUTPUT " + Quoted(options.output) + u" is a folder");
     }
@@ -241,7 +241,7 @@ int Run::Write(PlatformHandle file, const std::u16string& temporary, const Packe
                   u": " + PlatformLastErrorText();
     }
     if (failure.empty()) return kPackDone;
-    PlatformDeleteFile(kNoFolder, temporary.c_str());
+    PlatformDeleteFile(temporary.c_str());
     console.write(true, u"launcher-pack: error: " + failure + u"\n", console.context);
     return kPackWriteFailed;
 }
@@ -253,7 +253,7 @@ int Run::Build(ByteBuffer* launcher, ResourceTree* tree, PackedImage* packed) {
         std::find_if(tree->leaves.begin(), tree->leaves.end(), IsPayload)->language;
     if (const int status = Brand(tree, language)) return status;
 
-    const uint32_t attributes = PlatformGetFileAttributes(kNoFolder, options.source.c_str());
+    const uint32_t attributes = PlatformGetFileAttributes(options.source.c_str());
     if (attributes == kInvalidAttributes) {
         return Refuse(u"SOURCE " + Quoted(options.source) + u" does not exist");
     }
@@ -299,7 +299,7 @@ int Run::Pack() {
     const int status = Build(&launcher, &tree, &packed);
     if (status != kPackDone) {
         PlatformCloseFile(file);
-        PlatformDeleteFile(kNoFolder, temporary.c_str());
+        PlatformDeleteFile(temporary.c_str());
         return status;
     }
     if (const int written = Write(file, temporary, packed)) return written;

@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -108,11 +110,12 @@ bool PlatformSystemTimeToFileTime(const CalendarTime* time, FileTime* out) {
                               time->second, time->millisecond, out);
 }
 
-// ---- Extraction to disk --------------------------------------------------------------------
+// ---- Files and folders by path ------------------------------------------------------------
 
 namespace {
 
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+constexpr mode_t kExecuteBits = S_IXUSR | S_IXGRP | S_IXOTH;
 
 int FileDescriptor(PlatformHandle file) { return static_cast<int>(file); }
 
@@ -135,161 +138,58 @@ timespec ToTimespec(const FileTime* time) {
     return out;
 }
 
-// The folder that the last walk inside a held folder reached, kept open: the entries of one
-// folder follow one another, and each walk costs an openat and a close per step. It was reached
-// as any walk is, step by step without following a link; it is taken again only while the same
-// steps still lead to that very folder through no link (one look per step instead of an open and
-// a close), and dropped when its held folder is released (whose descriptor number may be reused)
-// or when a folder is removed.
-struct LastWalk {
-    int base = -1;     // the held folder's descriptor
-    std::string path;  // the steps walked from it, as given
-    int dir = -1;      // where they led
-    dev_t device = 0;  // and which folder that is
-    ino_t inode = 0;
-};
-LastWalk lastWalk;
-
-// Whether `steps` from `base` still name the folder that the last walk reached, each step a folder
-// and none a link.
-bool LastWalkStillLeads(int base, const std::string& steps) {
-    if (lastWalk.base != base || lastWalk.path != steps) return false;
-    struct stat info {};
-    for (size_t end = steps.find('/');; end = steps.find('/', end + 1)) {
-        const std::string step = steps.substr(0, end);
-        if (fstatat(base, step.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISDIR(info.st_mode)) {
-            return false;
-        }
-        if (end == std::string::npos) break;
-    }
-    return info.st_dev == lastWalk.device && info.st_ino == lastWalk.inode;
-}
-
-void ForgetLastWalk() {
-    if (lastWalk.dir >= 0) close(lastWalk.dir);
-    lastWalk = LastWalk{};
-}
-
-// Where a path leads: the folder that holds its last step, and that step. For kNoFolder the path
-// is left to the system (relative to the current directory, links followed). Inside a held folder
-// every step before the last is opened relative to the one before and no link is followed, so
-// that nothing swapped in on the way can lead out of the folder.
-class Location {
-  public:
-    Location(PlatformHandle folder, const char16_t* path) {
-        std::string native = NativePath(path);
-        if (folder == kNoFolder) {
-            leaf_ = std::move(native);
-            return;
-        }
-        held_ = true;
-        dir_ = FileDescriptor(folder);
-        const size_t cut = native.rfind('/');
-        leaf_ = cut == std::string::npos ? native : native.substr(cut + 1);
-        if (leaf_ == "..") {
-            Fail();
-            return;
-        }
-        if (leaf_.empty() || leaf_ == ".") leaf_ = ".";
-        if (cut != std::string::npos) Walk(native.substr(0, cut));
-    }
-    ~Location() {
-        if (owned_) close(dir_);
-    }
-    Location(const Location&) = delete;
-    Location& operator=(const Location&) = delete;
-
-    bool valid() const { return dir_ != kFailed; }
-    int dir() const { return dir_; }
-    const char* leaf() const { return leaf_.c_str(); }
-    // O_NOFOLLOW inside a held folder, nothing otherwise.
-    int noFollow() const { return held_ ? O_NOFOLLOW : 0; }
-
-  private:
-    static constexpr int kFailed = -2;  // neither a descriptor nor AT_FDCWD
-
-    // Walks the folder steps from the held folder, or takes the folder the last walk reached.
-    void Walk(const std::string& steps) {
-        const int base = dir_;
-        if (LastWalkStillLeads(base, steps)) {
-            dir_ = lastWalk.dir;
-            return;
-        }
-        size_t start = 0;
-        for (size_t end; start <= steps.size(); start = end + 1) {
-            end = steps.find('/', start);
-            if (end == std::string::npos) end = steps.size();
-            if (!Enter(steps.substr(start, end - start))) return;
-        }
-        if (!owned_) return;  // only empty and "." steps: the held folder itself
-        struct stat info {};
-        if (fstat(dir_, &info) != 0) return;
-        ForgetLastWalk();
-        lastWalk = LastWalk{base, steps, dir_, info.st_dev, info.st_ino};
-        owned_ = false;  // the last walk keeps it open now
-    }
-
-    bool Enter(const std::string& step) {
-        if (step.empty() || step == ".") return true;
-        if (step == "..") return Fail();
-        const int next =
-            openat(dir_, step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0) return Fail();
-        if (owned_) close(dir_);
-        dir_ = next;
-        owned_ = true;
-        return true;
-    }
-
-    bool Fail() {
-        if (owned_) close(dir_);
-        owned_ = false;
-        dir_ = kFailed;
-        return false;
-    }
-
-    int dir_ = AT_FDCWD;
-    bool owned_ = false;
-    bool held_ = false;
-    std::string leaf_;
-};
-
-// The descriptor of the file that the last PlatformCreateFile made new (O_CREAT | O_EXCL), until it
-// is closed: a regular file for certain, which saves asking the system once per file.
+// The descriptor of the file that the last file creation made new (O_CREAT | O_EXCL), until it is
+// closed: a regular file for certain, which saves asking the system once per file.
 int newRegularFile = -1;
 
 // Opens an existing file for writing the way CREATE_ALWAYS replaces one: a file without write
 // permission is refused (even for root, whom open() would let through), a regular file is
-// emptied, and a FIFO without a reader fails at once instead of waiting for one.
-int OpenExisting(const Location& at, bool readOnly) {
+// emptied, and a FIFO without a reader fails at once instead of waiting for one. `noFollow`: a
+// link is refused rather than followed.
+int OpenExisting(int dir, const char* leaf, bool readOnly, bool noFollow) {
     struct stat info {};
-    if (fstatat(at.dir(), at.leaf(), &info, at.noFollow() != 0 ? AT_SYMLINK_NOFOLLOW : 0) != 0) {
-        return -1;
-    }
+    if (fstatat(dir, leaf, &info, noFollow ? AT_SYMLINK_NOFOLLOW : 0) != 0) return -1;
     if ((info.st_mode & kWriteBits) == 0 || S_ISLNK(info.st_mode)) {
         errno = EACCES;
         return -1;
     }
-    const int fd = openat(
-        at.dir(), at.leaf(),
-        O_WRONLY | O_NONBLOCK | O_CLOEXEC | at.noFollow() | (S_ISREG(info.st_mode) ? O_TRUNC : 0));
+    const int fd = openat(dir, leaf,
+                          O_WRONLY | O_NONBLOCK | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0) |
+                              (S_ISREG(info.st_mode) ? O_TRUNC : 0));
     if (fd < 0) return -1;
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (readOnly && S_ISREG(info.st_mode)) fchmod(fd, info.st_mode & ~kWriteBits & 07777);
     return fd;
 }
 
-PlatformHandle SystemCreateFile(PlatformHandle folder, const char16_t* path, uint32_t attributes) {
-    const Location at(folder, path);
-    if (!at.valid()) return kInvalidPlatformHandle;
+PlatformHandle CreateAt(int dir, const char* leaf, uint32_t attributes, bool noFollow) {
     const bool readOnly = (attributes & kAttributeReadOnly) != 0;
     // Creation mode only: the new descriptor may write even when the file is read-only.
     const mode_t mode = readOnly ? 0444 : 0666;
-    int fd = openat(at.dir(), at.leaf(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    int fd = openat(dir, leaf, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     newRegularFile = fd;
-    if (fd < 0 && errno == EEXIST) fd = OpenExisting(at, readOnly);
+    if (fd < 0 && errno == EEXIST) fd = OpenExisting(dir, leaf, readOnly, noFollow);
     return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
+}
+
+// The attribute bits of the entry `name` in the folder `dir`, whose own status is `info`.
+uint32_t AttributesOf(int dir, const char* name, const struct stat& info) {
+    uint32_t attributes = 0;
+    if (S_ISLNK(info.st_mode)) {
+        attributes |= kAttributeReparsePoint;
+        struct stat target {};
+        if (fstatat(dir, name, &target, 0) == 0 && S_ISDIR(target.st_mode)) {
+            attributes |= kAttributeDirectory;
+        }
+    } else {
+        if (S_ISDIR(info.st_mode)) attributes |= kAttributeDirectory;
+        if ((info.st_mode & kWriteBits) == 0) attributes |= kAttributeReadOnly;
+    }
+    return attributes == 0 ? kAttributeNormal : attributes;
+}
+
+PlatformHandle SystemCreateFile(const char16_t* path, uint32_t attributes) {
+    return CreateAt(AT_FDCWD, NativePath(path).c_str(), attributes, false);
 }
 
 bool SystemWriteFile(PlatformHandle file, const void* data, uint32_t size) {
@@ -321,48 +221,26 @@ void SystemCloseFile(PlatformHandle file) {
     close(FileDescriptor(file));
 }
 
-bool SystemCreateDirectory(PlatformHandle folder, const char16_t* path) {
-    const Location at(folder, path);
-    return at.valid() && mkdirat(at.dir(), at.leaf(), 0777) == 0;
+bool SystemCreateDirectory(const char16_t* path) {
+    return mkdir(NativePath(path).c_str(), 0777) == 0;
 }
 
-// The entry itself, never what a link leads to.
-bool StatEntry(const Location& at, struct stat* info) {
-    return at.valid() && fstatat(at.dir(), at.leaf(), info, AT_SYMLINK_NOFOLLOW) == 0;
+bool SystemDeleteFile(const char16_t* path) {
+    // Never a folder, as DeleteFileW removes none.
+    return unlink(NativePath(path).c_str()) == 0;
 }
 
-bool SystemDeleteFile(PlatformHandle folder, const char16_t* path) {
-    const Location at(folder, path);
-    // Without AT_REMOVEDIR no folder is removed, as DeleteFileW removes none.
-    return at.valid() && unlinkat(at.dir(), at.leaf(), 0) == 0;
-}
-
-// The attribute bits of the entry `name` in the folder `dir`, whose own status is `info`.
-uint32_t AttributesOf(int dir, const char* name, const struct stat& info) {
-    uint32_t attributes = 0;
-    if (S_ISLNK(info.st_mode)) {
-        attributes |= kAttributeReparsePoint;
-        struct stat target {};
-        if (fstatat(dir, name, &target, 0) == 0 && S_ISDIR(target.st_mode)) {
-            attributes |= kAttributeDirectory;
-        }
-    } else {
-        if (S_ISDIR(info.st_mode)) attributes |= kAttributeDirectory;
-        if ((info.st_mode & kWriteBits) == 0) attributes |= kAttributeReadOnly;
-    }
-    return attributes == 0 ? kAttributeNormal : attributes;
-}
-
-uint32_t SystemGetFileAttributes(PlatformHandle folder, const char16_t* path) {
-    const Location at(folder, path);
+uint32_t SystemGetFileAttributes(const char16_t* path) {
+    const std::string native = NativePath(path);
     struct stat info {};
-    return StatEntry(at, &info) ? AttributesOf(at.dir(), at.leaf(), info) : kInvalidAttributes;
+    if (lstat(native.c_str(), &info) != 0) return kInvalidAttributes;
+    return AttributesOf(AT_FDCWD, native.c_str(), info);
 }
 
-bool SystemSetFileAttributes(PlatformHandle folder, const char16_t* path, uint32_t attributes) {
-    const Location at(folder, path);
+bool SystemSetFileAttributes(const char16_t* path, uint32_t attributes) {
+    const std::string native = NativePath(path);
     struct stat info {};
-    if (!StatEntry(at, &info)) return false;
+    if (lstat(native.c_str(), &info) != 0) return false;
     // A link carries no permissions of its own; the attributes it could take have no meaning.
     if (S_ISLNK(info.st_mode)) return true;
     mode_t mode = info.st_mode & 07777;
@@ -371,7 +249,242 @@ bool SystemSetFileAttributes(PlatformHandle folder, const char16_t* path, uint32
     } else if ((mode & kWriteBits) == 0) {
         mode |= S_IWUSR;
     }
-    return fchmodat(at.dir(), at.leaf(), mode, at.noFollow() != 0 ? AT_SYMLINK_NOFOLLOW : 0) == 0;
+    return chmod(native.c_str(), mode) == 0;
+}
+
+// ---- Folders held open ---------------------------------------------------------------------
+
+constexpr mode_t kFreshFolderMode = 0755;
+
+// A name of one step, for the system: false for an empty one, "." and "..", and one that holds a
+// separator.
+bool StepName(const char16_t* name, std::string* native) {
+    *native = NativePath(name);
+    return !native->empty() && *native != "." && *native != ".." &&
+           native->find('/') == std::string::npos;
+}
+
+// Opens the real folder `name` inside `folder`, never through a link.
+PlatformHandle OpenFolderStep(PlatformHandle folder, const std::string& step) {
+    const int fd = openat(FileDescriptor(folder), step.c_str(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
+}
+
+PlatformHandle SystemOpenFolder(const char16_t* path) {
+    const int fd = open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
+}
+
+PlatformHandle SystemOpenSubFolder(PlatformHandle folder, const char16_t* name) {
+    std::string step;
+    if (!StepName(name, &step)) return kInvalidPlatformHandle;
+    return OpenFolderStep(folder, step);
+}
+
+PlatformHandle SystemMakeSubFolder(PlatformHandle folder, const char16_t* name) {
+    std::string step;
+    if (!StepName(name, &step)) return kInvalidPlatformHandle;
+    if (mkdirat(FileDescriptor(folder), step.c_str(), 0777) != 0 && errno != EEXIST) {
+        return kInvalidPlatformHandle;
+    }
+    return OpenFolderStep(folder, step);
+}
+
+PlatformHandle SystemCreateFreshFolder(PlatformHandle folder, const char16_t* name) {
+    std::string step;
+    if (!StepName(name, &step) || mkdirat(FileDescriptor(folder), step.c_str(), 0700) != 0) {
+        return kInvalidPlatformHandle;
+    }
+    const PlatformHandle fresh = OpenFolderStep(folder, step);
+    // Made by this process, so owned by its user; readable by others only once it holds the mode
+    // chosen here, whatever the umask.
+    if (fresh != kInvalidPlatformHandle && fchmod(FileDescriptor(fresh), kFreshFolderMode) != 0) {
+        close(FileDescriptor(fresh));
+        return kInvalidPlatformHandle;
+    }
+    return fresh;
+}
+
+bool SystemRenameFolder(PlatformHandle moved, PlatformHandle folder, const char16_t* name,
+                        const char16_t* newName) {
+    std::string from;
+    std::string to;
+    if (!StepName(name, &from) || !StepName(newName, &to)) return false;
+    // POSIX renames by name: the name must still lead to the held folder.
+    struct stat held {};
+    struct stat named {};
+    if (fstat(FileDescriptor(moved), &held) != 0 ||
+        fstatat(FileDescriptor(folder), from.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+        return false;
+    }
+    return renameat2(FileDescriptor(folder), from.c_str(), FileDescriptor(folder), to.c_str(),
+                     RENAME_NOREPLACE) == 0;
+}
+
+bool SystemFinalPath(PlatformHandle folder, std::u16string* path) {
+    const std::string link = "/proc/self/fd/" + std::to_string(FileDescriptor(folder));
+    std::vector<char> target(4096);
+    const ssize_t length = readlink(link.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<size_t>(length) >= target.size()) return false;
+    target[static_cast<size_t>(length)] = 0;
+    *path = Utf8ToUtf16(target.data());
+    return true;
+}
+
+void SystemReleaseFolder(PlatformHandle folder) { close(FileDescriptor(folder)); }
+
+PlatformHandle SystemCreateFileIn(PlatformHandle folder, const char16_t* name,
+                                  uint32_t attributes) {
+    std::string step;
+    if (!StepName(name, &step)) return kInvalidPlatformHandle;
+    return CreateAt(FileDescriptor(folder), step.c_str(), attributes, true);
+}
+
+PlatformHandle SystemOpenFileIn(PlatformHandle folder, const char16_t* name) {
+    std::string step;
+    if (!StepName(name, &step)) return kInvalidPlatformHandle;
+    // Non-blocking, so that a FIFO does not wait for a writer; only a regular file is taken.
+    const int fd = openat(FileDescriptor(folder), step.c_str(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        close(fd);
+        return kInvalidPlatformHandle;
+    }
+    return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
+}
+
+bool SystemFileIdentity(PlatformHandle file, FileIdentity* identity) {
+    struct stat info {};
+    if (fstat(FileDescriptor(file), &info) != 0) return false;
+    identity->index = static_cast<uint64_t>(info.st_ino);
+    identity->links = static_cast<uint32_t>(info.st_nlink);
+    return true;
+}
+
+struct FolderSearch {
+    DIR* folder;
+    std::string prefix;
+};
+
+PlatformHandle SystemOpenSearch(PlatformHandle folder, const char16_t* prefix) {
+    // A descriptor of its own, so that the held one keeps its position and stays open.
+    const int fd = openat(FileDescriptor(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return kInvalidPlatformHandle;
+    DIR* listing = fdopendir(fd);
+    if (listing == nullptr) {
+        close(fd);
+        return kInvalidPlatformHandle;
+    }
+    return reinterpret_cast<PlatformHandle>(
+        new FolderSearch{listing, prefix != nullptr ? NativePath(prefix) : std::string()});
+}
+
+int SystemNextEntry(PlatformHandle handle, PlatformFoundEntry* found) {
+    auto* search = reinterpret_cast<FolderSearch*>(handle);
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(search->folder);
+        if (entry == nullptr) return errno == 0 ? 0 : -1;
+        if (std::strncmp(entry->d_name, search->prefix.c_str(), search->prefix.size()) != 0) {
+            continue;
+        }
+        constexpr uint32_t kUnits = sizeof(found->name) / sizeof(char16_t);
+        // A name that does not fit cannot happen with 255-byte names; never hand out a cut one.
+        if (FromUtf8(entry->d_name, found->name, kUnits) >= kUnits) return -1;
+        found->index = static_cast<uint64_t>(entry->d_ino);
+        // The listing's own type saves a call per entry; only a link (whose target decides the
+        // directory bit) or an entry of unknown type is looked at.
+        if (entry->d_type == DT_DIR || entry->d_type == DT_REG) {
+            found->attributes = entry->d_type == DT_DIR ? kAttributeDirectory : kAttributeNormal;
+            return 1;
+        }
+        struct stat info {};
+        const int dir = dirfd(search->folder);
+        if (fstatat(dir, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) continue;  // gone since it was listed
+            return -1;
+        }
+        found->attributes = AttributesOf(dir, entry->d_name, info) & ~kAttributeReadOnly;
+        return 1;
+    }
+}
+
+void SystemCloseSearch(PlatformHandle handle) {
+    auto* search = reinterpret_cast<FolderSearch*>(handle);
+    closedir(search->folder);
+    delete search;
+}
+
+// Whether a program runs from the open file: such a file cannot be opened for writing (ETXTBSY),
+// as on Windows. A file without write permission is given it for the probe, through the same
+// descriptor, and then has it taken back.
+bool RunningProgram(int file, mode_t mode) {
+    const std::string again = "/proc/self/fd/" + std::to_string(file);
+    int probe = open(again.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0 && errno == EACCES && fchmod(file, (mode | S_IWUSR) & 07777) == 0) {
+        probe = open(again.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        const int saved = errno;
+        fchmod(file, mode & 07777);
+        errno = saved;
+    }
+    if (probe >= 0) close(probe);
+    return probe < 0 && errno == ETXTBSY;
+}
+
+bool SystemRemoveEntry(PlatformHandle folder, const char16_t* name) {
+    std::string step;
+    if (!StepName(name, &step)) return false;
+    const int dir = FileDescriptor(folder);
+    struct stat info {};
+    if (fstatat(dir, step.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+    if (S_ISREG(info.st_mode) && (info.st_mode & kExecuteBits) != 0) {
+        const int file = openat(dir, step.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const bool running = file >= 0 && RunningProgram(file, info.st_mode);
+        if (file >= 0) close(file);
+        if (running) return false;
+    }
+    // A link is removed itself: unlinkat never follows one.
+    const int flags = S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0;
+    return unlinkat(dir, step.c_str(), flags) == 0 || errno == ENOENT;
+}
+
+// ---- One launcher at a time ----------------------------------------------------------------
+
+constexpr int kLockPollMs = 10;
+
+int64_t MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+PlatformHandle SystemAcquireLock(const char16_t* name, uint32_t waitMs, bool* waited) {
+    const char* fromEnvironment = std::getenv("TMPDIR");
+    std::string path =
+        fromEnvironment != nullptr && *fromEnvironment != 0 ? fromEnvironment : "/tmp";
+    if (path.back() != '/') path += '/';
+    path += Utf16ToUtf8(name) + ".lock";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return kInvalidPlatformHandle;
+    *waited = false;
+    const int64_t deadline = MonotonicMs() + waitMs;
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || MonotonicMs() >= deadline) {
+            close(fd);
+            return kInvalidPlatformHandle;
+        }
+        *waited = true;
+        usleep(kLockPollMs * 1000);
+    }
+    return static_cast<PlatformHandle>(fd);
+}
+
+void SystemReleaseLock(PlatformHandle lock) {
+    flock(FileDescriptor(lock), LOCK_UN);
+    close(FileDescriptor(lock));
 }
 
 // ---- Launcher ------------------------------------------------------------------------------
@@ -387,10 +500,6 @@ namespace {
 
 // The error number of the last failed spawn, for PlatformGetLastError.
 uint32_t lastSpawnError = 0;
-
-struct FolderSearch {
-    DIR* folder;
-};
 
 // Splits what follows the program name in a command line into arguments: blanks separate,
 // double quotes group (so "" is one empty argument).
@@ -457,90 +566,10 @@ bool SystemFindResource(uint16_t, const char16_t*, const void** data, uint32_t* 
     return true;
 }
 
-constexpr mode_t kProtectedMode = 0755;
-
-bool SystemCreateProtectedFolder(const char16_t* path) {
-    return mkdir(NativePath(path).c_str(), kProtectedMode) == 0;
-}
-
-PlatformHandle SystemHoldFolder(PlatformHandle folder, const char16_t* path) {
-    const Location at(folder, path);
-    if (!at.valid()) return kInvalidPlatformHandle;
-    // O_NOFOLLOW: a link in the folder's place is refused, not followed.
-    const int fd = openat(at.dir(), at.leaf(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
-}
-
-bool SystemProtectFolder(PlatformHandle folder) {
-    const int fd = FileDescriptor(folder);
-    struct stat info {};
-    if (fstat(fd, &info) != 0) return false;
-    if (info.st_uid != geteuid() && fchown(fd, geteuid(), static_cast<gid_t>(-1)) != 0) {
-        return false;
-    }
-    return fchmod(fd, kProtectedMode) == 0;
-}
-
-void SystemReleaseFolder(PlatformHandle folder) {
-    if (lastWalk.base == FileDescriptor(folder)) ForgetLastWalk();
-    close(FileDescriptor(folder));
-}
-
-PlatformHandle SystemOpenSearch(PlatformHandle folder) {
-    // A descriptor of its own, so that the held one keeps its position and stays open.
-    const int fd = openat(FileDescriptor(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return kInvalidPlatformHandle;
-    DIR* listing = fdopendir(fd);
-    if (listing == nullptr) {
-        close(fd);
-        return kInvalidPlatformHandle;
-    }
-    return reinterpret_cast<PlatformHandle>(new FolderSearch{listing});
-}
-
-int SystemNextEntry(PlatformHandle handle, PlatformFoundEntry* found) {
-    DIR* listing = reinterpret_cast<FolderSearch*>(handle)->folder;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = readdir(listing);
-        if (entry == nullptr) return errno == 0 ? 0 : -1;
-        constexpr uint32_t kUnits = sizeof(found->name) / sizeof(char16_t);
-        // A name that does not fit cannot happen with 255-byte names; never hand out a cut one.
-        if (FromUtf8(entry->d_name, found->name, kUnits) >= kUnits) return -1;
-        // The listing's own type saves a call per entry; only a link (whose target decides the
-        // directory bit) or an entry of unknown type is looked at.
-        if (entry->d_type == DT_DIR || entry->d_type == DT_REG) {
-            found->attributes = entry->d_type == DT_DIR ? kAttributeDirectory : kAttributeNormal;
-            return 1;
-        }
-        struct stat info {};
-        if (fstatat(dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno == ENOENT) continue;  // gone since it was listed
-            return -1;
-        }
-        found->attributes = AttributesOf(dirfd(listing), entry->d_name, info) & ~kAttributeReadOnly;
-        return 1;
-    }
-}
-
-void SystemCloseSearch(PlatformHandle handle) {
-    auto* search = reinterpret_cast<FolderSearch*>(handle);
-    closedir(search->folder);
-    delete search;
-}
-
 int SystemCompareText(const char16_t* a, const char16_t* b) {
     size_t i = 0;
     while (a[i] != 0 && a[i] == b[i]) ++i;
     return static_cast<int>(a[i]) - static_cast<int>(b[i]);
-}
-
-bool SystemRemoveDirectory(PlatformHandle folder, const char16_t* path) {
-    ForgetLastWalk();  // the folder it kept may be the one removed
-    const Location at(folder, path);
-    struct stat info {};
-    if (!StatEntry(at, &info)) return false;
-    return unlinkat(at.dir(), at.leaf(), S_ISLNK(info.st_mode) ? 0 : AT_REMOVEDIR) == 0;
 }
 
 // Unit by unit, as the file system compares names.
@@ -600,7 +629,9 @@ bool SystemCreateProcess(const char16_t* application, char16_t* commandLine,
 void SystemCloseProcessHandle(PlatformHandle) {}
 
 constexpr PlatformCalls kSystemTable = {
-#include "platform/system_calls.inc"
+#define PLATFORM_CALL(Result, Name, Parameters) System##Name,
+#include "platform/call_list.inc"
+#undef PLATFORM_CALL
 };
 
 }  // namespace

@@ -7,16 +7,6 @@
 
 namespace {
 
-// Where an extraction writes: `path` as the system resolves it, with folders made under the
-// archive's root folder; or `path` inside a held folder, with the folders made there too. `root`
-// is the text the folders' paths begin with, the held folder's path and a separator for the latter.
-struct Target {
-    PlatformHandle folder;  // kNoFolder, or the held folder
-    const char16_t* root;
-    const char16_t* path;
-    FolderRecord* folders;  // with a held folder only
-};
-
 // The caller's destination folder is left to the caller when it is absolute, names a drive or
 // steps up: only plain relative folders are made under the root folder.
 bool MayCreateFoldersFor(const char16_t* folder) {
@@ -33,20 +23,17 @@ bool WalkTo(ZipDirectoryReader* reader, uint32_t index) {
     return reader->entryValid && reader->entryIndex == index;
 }
 
-ZipResult ExtractFolderEntry(const Target& target, const NarrowEntryInfo& rec) {
+ZipResult ExtractFolderEntry(const char16_t* root, const NarrowEntryInfo& rec) {
     const char16_t* name = rec.wideName;
-    if (!IsSafeEntryName(name) || !FitsPathBuffer(target.root, name)) return ZipCannotCreateFile;
-    EnsureFolderPath(target.folder, target.root, name, target.folders);
+    if (!IsSafeEntryName(name) || !FitsPathBuffer(root, name)) return ZipCannotCreateFile;
+    EnsureFolderPath(root, name);
     return ZipOk;
 }
 
 // Makes the parent folders of a relative destination path under the root folder. False when the
 // path does not fit the working buffers; nothing is created then.
-bool PrepareFolders(const Target& target) {
-    const char16_t* path = target.path;
+bool PrepareFolders(const char16_t* root, const char16_t* path) {
     const size_t length = TextLength(path);
-    // Inside a held folder the whole path is formed below it, and must fit like any other.
-    if (target.folder != kNoFolder && !FitsPathBuffer(target.root, path)) return false;
     const long cut = LastSeparator(path, length);
     if (cut < 0) return true;
     if (length >= kPathUnits) return false;
@@ -55,8 +42,8 @@ bool PrepareFolders(const Target& target) {
     std::memcpy(folder, path, static_cast<size_t>(cut) * sizeof(char16_t));
     folder[cut] = 0;
     if (!MayCreateFoldersFor(folder)) return true;
-    if (!FitsPathBuffer(target.root, folder)) return false;
-    EnsureFolderPath(target.folder, target.root, folder, target.folders);
+    if (!FitsPathBuffer(root, folder)) return false;
+    EnsureFolderPath(root, folder);
     return true;
 }
 
@@ -86,10 +73,10 @@ bool CopyEntry(ZipDirectoryReader* reader, PlatformHandle file, uint32_t expecte
 }
 
 ZipResult ExtractFileEntry(ZipArchiveState* state, const NarrowEntryInfo& rec,
-                           const Target& target) {
-    if (!PrepareFolders(target)) return ZipCannotCreateFile;
+                           const char16_t* path) {
+    if (!PrepareFolders(state->rootFolder, path)) return ZipCannotCreateFile;
 
-    const PlatformHandle file = PlatformCreateFile(target.folder, target.path, rec.attributes);
+    const PlatformHandle file = PlatformCreateFile(path, rec.attributes);
     if (file == kInvalidPlatformHandle) return ZipCannotCreateFile;
 
     const bool complete = CopyEntry(state->reader, file, rec.uncompressedSize);
@@ -103,84 +90,75 @@ ZipResult ExtractFileEntry(ZipArchiveState* state, const NarrowEntryInfo& rec,
     // A short or corrupted file must not be left looking complete. Only a file on disk is
     // removed: a pipe or device at the path is not ours to delete.
     if (diskFile) {
-        PlatformSetFileAttributes(target.folder, target.path, kAttributeNormal);
-        PlatformDeleteFile(target.folder, target.path);
+        PlatformSetFileAttributes(path, kAttributeNormal);
+        PlatformDeleteFile(path);
     }
     return ZipExtractFailed;
 }
 
-// A target without a root takes the handle's root folder.
-ZipResult Extract(ZipArchive* archive, Target target, int32_t index) {
-    if (archive == nullptr || target.path == nullptr) return ZipBadArgument;
+// Finds the entry and stands the reader on it: the stream is opened on the reader's current entry,
+// so the reader must stand on it even when the record comes from the cache.
+ZipResult Reach(ZipArchive* archive, int32_t index, NarrowEntryInfo* rec) {
     if (archive->kind != kZipArchiveKind) return ZipWrongHandle;
     ZipArchiveState* state = archive->state;
-    if (target.root == nullptr) target.root = state->rootFolder;
     ZipDirectoryReader* reader = state->reader;
     if (index < 0 || static_cast<uint32_t>(index) >= reader->entryCount) return ZipBadArgument;
-
-    // The stream is opened on the reader's current entry, so the reader must stand on it even
-    // when the record comes from the cache.
     const bool reached = WalkTo(reader, static_cast<uint32_t>(index));
-    NarrowEntryInfo rec;
-    const ZipResult lookup = GetZipEntryNarrow(state, index, &rec);
+    const ZipResult lookup = GetZipEntryNarrow(state, index, rec);
     if (lookup != ZipOk) return lookup;
     if (!reached) return ZipCorrupt;
     // An entry whose name cannot be converted is refused whatever the destination: nothing is
     // created for it.
-    if (!rec.nameConverted) return ZipBadName;
+    return rec->nameConverted ? ZipOk : ZipBadName;
+}
 
-    if ((rec.attributes & kAttributeDirectory) != 0) return ExtractFolderEntry(target, rec);
-    return ExtractFileEntry(state, rec, target);
+ZipResult Extract(ZipArchive* archive, const char16_t* path, int32_t index) {
+    if (archive == nullptr || path == nullptr) return ZipBadArgument;
+    NarrowEntryInfo rec;
+    const ZipResult found = Reach(archive, index, &rec);
+    if (found != ZipOk) return found;
+    if ((rec.attributes & kAttributeDirectory) != 0) {
+        return ExtractFolderEntry(archive->state->rootFolder, rec);
+    }
+    return ExtractFileEntry(archive->state, rec, path);
+}
+
+ZipResult ExtractData(ZipArchive* archive, int32_t index, PlatformHandle file) {
+    if (archive == nullptr || file == kInvalidPlatformHandle) return ZipBadArgument;
+    NarrowEntryInfo rec;
+    const ZipResult found = Reach(archive, index, &rec);
+    if (found != ZipOk) return found;
+    if ((rec.attributes & kAttributeDirectory) != 0) return ZipBadArgument;
+    return CopyEntry(archive->state->reader, file, rec.uncompressedSize) ? ZipOk : ZipExtractFailed;
 }
 
 }  // namespace
 
 ZipResult UnzipEntryToFile(ZipArchive* archive, const char16_t* path, int32_t index) {
-    LastZipResult = Extract(archive, Target{kNoFolder, nullptr, path, nullptr}, index);
+    LastZipResult = Extract(archive, path, index);
     return LastZipResult;
 }
 
-ZipResult UnzipEntryIntoFolder(ZipArchive* archive, PlatformHandle folder,
-                               const char16_t* folderRoot, const char16_t* path, int32_t index,
-                               FolderRecord* folders) {
-    if (folderRoot == nullptr || path == nullptr) {
-        LastZipResult = ZipBadArgument;
-    } else if (!IsSafeEntryName(path)) {
-        LastZipResult = ZipCannotCreateFile;  // it would not stay inside the folder
-    } else {
-        LastZipResult = Extract(archive, Target{folder, folderRoot, path, folders}, index);
-    }
+ZipResult UnzipEntryData(ZipArchive* archive, int32_t index, PlatformHandle file) {
+    LastZipResult = ExtractData(archive, index, file);
     return LastZipResult;
 }
 
-void EnsureFolderPath(PlatformHandle base, const char16_t* root, const char16_t* folder,
-                      FolderRecord* folders) {
+void EnsureFolderPath(const char16_t* root, const char16_t* folder) {
     if (root == nullptr || folder == nullptr || folder[0] == 0) return;
     // A path cut to fit would name some other folder; one that does not fit is not made at all.
     if (!FitsPathBuffer(root, folder)) return;
-    // Asked for before, and so were the folders on its way.
-    const bool recorded = base != kNoFolder && folders != nullptr;
-    const std::u16string key = recorded ? NormalizedPath(folder) : std::u16string();
-    if (recorded && (key.empty() || folders->asked.count(key) != 0)) return;
-
     const size_t length = TextLength(folder);
     const long cut = LastSeparator(folder, length);
     if (cut > 0) {
         char16_t prefix[kPathUnits];
         std::memcpy(prefix, folder, static_cast<size_t>(cut) * sizeof(char16_t));
         prefix[cut] = 0;
-        EnsureFolderPath(base, root, prefix, folders);
-    }
-
-    if (base != kNoFolder) {
-        // Another spelling of the same folder ("a/b/" after "a/b") was made on the way.
-        if (recorded && !folders->asked.insert(key).second) return;
-        if (PlatformCreateDirectory(base, folder) && recorded) folders->created.insert(key);
-        return;
+        EnsureFolderPath(root, prefix);
     }
     char16_t full[kPathUnits];
     const size_t rootLength = TextLength(root);
     std::memcpy(full, root, rootLength * sizeof(char16_t));
     std::memcpy(full + rootLength, folder, (length + 1) * sizeof(char16_t));
-    PlatformCreateDirectory(kNoFolder, full);
+    PlatformCreateDirectory(full);
 }

@@ -1,7 +1,7 @@
 # Fails unless EXECUTABLE imports only DLLs that every Windows system has.
 cmake_minimum_required(VERSION 3.20)
 set(system_dlls advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll shell32.dll
-    shlwapi.dll user32.dll)
+    ntdll.dll shlwapi.dll user32.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${EXECUTABLE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
     message(FATAL_ERROR "${OBJDUMP} cannot read ${EXECUTABLE}")

@@ -5,23 +5,30 @@
 void RemoveTree(const std::wstring& path) {
     std::wstring root = path;
     while (!root.empty() && root.back() == L'\\') root.pop_back();
+    if (GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    // On drive Z: (the Unix root) the Unix way: Wine's own calls act on what a Unix link leads to.
+    if (root.size() > 3 && (root.compare(0, 3, L"Z:\\") == 0 || root.compare(0, 3, L"z:\\") == 0)) {
+        StartUnixProgram(L"/bin/rm", {L"-rf", UnixPath(root)});
+        for (int i = 0; i < 200 && GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
+             ++i) {
+            Sleep(50);
+        }
+        return;
+    }
     const DWORD attributes = GetFileAttributesW(root.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
     SetFileAttributesW(root.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         DeleteFileW(root.c_str());
         return;
     }
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((root + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::wstring name = found.cFileName;
-                if (name != L"." && name != L"..") RemoveTree(root + L"\\" + name);
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((root + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") RemoveTree(root + L"\\" + name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
     }
     RemoveDirectoryW(root.c_str());
 }

@@ -9,6 +9,7 @@
 #include "tests/e2e/tree_listing.h"
 
 // Removes `path` and everything below it, read-only files included; nothing when it is absent.
+// Links are removed themselves, never what they lead to (on drive Z:, where tests make them).
 void RemoveTree(const std::wstring& path);
 
 // Creates the folder and any missing parents.

@@ -18,7 +18,9 @@ constexpr wchar_t kNoMainLauncher[] = L"launcher_nomain.exe";          // no zan
 constexpr wchar_t kNotProgramLauncher[] = L"launcher_notprogram.exe";  // zandro.exe is text
 constexpr wchar_t kSubFolderLauncher[] = L"launcher_subfolders.exe";
 constexpr wchar_t kEscapingLauncher[] = L"launcher_escaping.exe";
-constexpr wchar_t kNamesLauncher[] = L"launcher_names.exe";  // names in Chinese and with accents
+constexpr wchar_t kNamesLauncher[] = L"launcher_names.exe";    // names in Chinese and with accents
+constexpr wchar_t kHolderLauncher[] = L"launcher_holder.exe";  // no window; holds data.bin open
+constexpr wchar_t kBigLauncher[] = L"launcher_big.exe";        // demo, 32 MiB and 300 small files
 
 using Report = std::map<std::string, std::wstring>;
 

@@ -1,5 +1,5 @@
-// A launch from start to child: the extraction folder is emptied and refilled, the child sees
-// its command line, search path and current directory as the launcher sets them.
+// A launch from start to child: the extraction folder is made anew, the old one removed, and the
+// child sees its command line, search path and current directory as the launcher sets them.
 #include <algorithm>
 #include <cwctype>
 
@@ -45,7 +45,7 @@ void ExpectUnpackedApplication(const std::wstring& folder) {
     EXPECT_EQ(ReadFileBytes(folder + L"\\readme.txt"), "the demo application");
 }
 
-TEST_F(Unpacking, EmptiesTheFolderAndRefillsIt) {
+TEST_F(Unpacking, ReplacesTheOldFolderAndRemovesIt) {
     MakeFolders(folder_ + L"\\nested\\deeper");
     MakeFile(folder_ + L"\\stale.txt", "stale");
     MakeFile(folder_ + L"\\zandro.exe", "an old copy", FILE_ATTRIBUTE_READONLY);
@@ -58,9 +58,10 @@ TEST_F(Unpacking, EmptiesTheFolderAndRefillsIt) {
     std::map<std::wstring, TreeEntry> tree = ListTree(folder_);
     std::vector<std::wstring> names;
     for (const auto& entry : tree) names.push_back(entry.first);
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"nested\\", L"nested\\deeper\\", L"readme.txt",
-                                                L"zandro.exe", L"zandrolib.dll"}));
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"readme.txt", L"zandro.exe", L"zandrolib.dll"}));
     ExpectUnpackedApplication(folder_);
+    // Nothing of the old folder is left, aside or elsewhere.
+    EXPECT_EQ(ListTree(tempPath_.substr(0, tempPath_.size() - 1)).size(), 4u);
 
     // The child path keeps the doubled separator and is not quoted; the launcher's own
     // arguments are not passed on.
@@ -88,6 +89,39 @@ TEST_F(Unpacking, CreatesTheFolderAndReplacesItsOwnReadOnlyFilesNextTime) {
     Report second = RunUntilReport(kAppLauncher);
     EXPECT_EQ(second["commandline"], folderText_ + L"\\zandro.exe \"\"");
     ExpectUnpackedApplication(folder_);
+}
+
+// A run that ended before it removed the folder it had moved aside leaves it to the next one.
+TEST_F(Unpacking, RemovesWhatAnInterruptedRunLeftAside) {
+    MakeFolders(tempPath_ + L"VORNIX.old-1\\sub");
+    MakeFile(tempPath_ + L"VORNIX.old-1\\sub\\old.dll", "old", FILE_ATTRIBUTE_READONLY);
+    MakeFolders(tempPath_ + L"VORNIX.old-3");
+    MakeFile(tempPath_ + L"VORNIX.older", "somebody else's");
+    Report report = RunUntilReport(kAppLauncher);
+    EXPECT_FALSE(report.empty());
+    EXPECT_FALSE(PathExists(tempPath_ + L"VORNIX.old-1"));
+    EXPECT_FALSE(PathExists(tempPath_ + L"VORNIX.old-3"));
+    EXPECT_EQ(ReadFileBytes(tempPath_ + L"VORNIX.older"), "somebody else's");
+}
+
+// The temporary directory is reached through a link, which its user could point elsewhere at
+// any time: the child is started, and finds its libraries, under the folder's final path.
+TEST_F(Unpacking, ThroughALinkTheChildGetsTheFinalPath) {
+    const std::wstring real = root_ + L"real temp";
+    const std::wstring link = root_ + L"linked temp";
+    MakeFolders(real);
+    ASSERT_TRUE(StartUnixProgram(L"/bin/ln", {L"-s", UnixPath(real), UnixPath(link)}));
+    ASSERT_TRUE(WaitForReparsePoint(link, true));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", (link + L"\\").c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", (link + L"\\").c_str()));
+
+    Report report = RunUntilReport(kAppLauncher);
+    const std::wstring finalFolder = real + L"\\VORNIX";
+    EXPECT_EQ(Canonical(report["commandline"]), Canonical(finalFolder + L"\\zandro.exe \"\""));
+    EXPECT_EQ(Canonical(report["path"]), Canonical(finalFolder + L";" + path_));
+    EXPECT_EQ(Canonical(report["library"]),
+              Canonical(L"zandrolib loaded from " + finalFolder + L"\\zandrolib.dll"));
+    ExpectUnpackedApplication(real + L"\\VORNIX");
 }
 
 // The product itself, built around the demo payload.

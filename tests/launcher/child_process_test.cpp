@@ -43,11 +43,12 @@ std::string StartProbe(const fs::path& child, const fs::path& report) {
     // The POSIX loader finds the library only through its search path.
     EXPECT_TRUE(PrependToPath(child.parent_path().u16string()));
 #endif
-    EXPECT_TRUE(StartMainProgram(child.u16string()));
+    uint32_t error = 0;
+    EXPECT_TRUE(CreateChildProcess(child.u16string(), &error)) << error;
     return WaitForFile(report);
 }
 
-TEST(StartMainProgram, StartsThePathWithOneEmptyArgumentAndDoesNotWait) {
+TEST(CreateChildProcess, StartsThePathWithOneEmptyArgumentAndDoesNotWait) {
     ScratchFolder scratch;
     const std::string report =
         StartProbe(PlaceProbe(scratch.path() / "VORNIX"), scratch.path() / "report.txt");
@@ -58,7 +59,7 @@ TEST(StartMainProgram, StartsThePathWithOneEmptyArgumentAndDoesNotWait) {
     EXPECT_EQ(fs::path(ReportValue(report, "cwd")), fs::current_path());
 }
 
-TEST(StartMainProgram, PathWithBlanksStillNamesTheProgram) {
+TEST(CreateChildProcess, PathWithBlanksStillNamesTheProgram) {
     ScratchFolder scratch;
     const fs::path child = PlaceProbe(scratch.path() / "with blanks" / "VORNIX");
     const std::string report = StartProbe(child, scratch.path() / "report.txt");
@@ -74,18 +75,18 @@ TEST(StartMainProgram, PathWithBlanksStillNamesTheProgram) {
 
 #ifndef _WIN32
 // On Windows these boxes wait for a user; the end-to-end tests read them there.
-TEST(StartMainProgram, ReportsTheErrorCodeInABoxWhenTheChildCannotStart) {
+TEST(CreateChildProcess, GivesTheErrorCodeThatTheBoxShows) {
     ScratchFolder scratch;
+    uint32_t error = 0;
+    EXPECT_FALSE(CreateChildProcess(scratch.text() + u"\\missing\\zandro.exe", &error));
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(StartMainProgram(scratch.text() + u"\\missing\\zandro.exe"));
+    ShowStartFailure(error);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "错误提示: 启动主程序失败，错误码:(2)。\n");
 
     const fs::path notAProgram = scratch.path() / "zandro.exe";
     WriteFileBytes(notAProgram, "MZ but not really");
     fs::permissions(notAProgram, fs::perms::owner_exec, fs::perm_options::add);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(StartMainProgram(notAProgram.u16string()));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "错误提示: 启动主程序失败，错误码:(8)。\n");  // ENOEXEC
+    EXPECT_FALSE(CreateChildProcess(notAProgram.u16string(), &error));
+    EXPECT_EQ(error, 8u);  // ENOEXEC
 }
 #endif

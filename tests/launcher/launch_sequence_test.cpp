@@ -1,9 +1,17 @@
 // The whole launch natively: the payload comes from this test, the temporary directory from
 // TMPDIR, and the child is the stand-in program, which needs the library unpacked beside it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "launcher/launcher.h"
 #include "platform/platform.h"
@@ -94,6 +102,35 @@ class LaunchSequenceTest : public testing::Test {
 };
 
 const char kChildMissingBox[] = "Kelmora: 释放文件失败或文件被占用！\n";
+const char kAlreadyOpenBox[] = "Kelmora: 程序已打开!\n";
+
+ino_t Inode(const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+// Holds the launchers' lock for a while from another thread, as a launcher at work would.
+class OtherLauncher {
+  public:
+    explicit OtherLauncher(int holdMs) {
+        std::promise<void> held;
+        std::future<void> heldNow = held.get_future();
+        thread_ = std::thread([holdMs, &held] {
+            bool waited = false;
+            const PlatformHandle lock = PlatformAcquireLock(u"VORNIX.launcher", 0, &waited);
+            held.set_value();
+            std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+            if (lock != kInvalidPlatformHandle) PlatformReleaseLock(lock);
+        });
+        heldNow.wait();
+    }
+    ~OtherLauncher() { thread_.join(); }
+    OtherLauncher(const OtherLauncher&) = delete;
+    OtherLauncher& operator=(const OtherLauncher&) = delete;
+
+  private:
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -120,7 +157,7 @@ TEST_F(LaunchSequenceTest, PutsTheFolderInFrontOfAnExistingSearchPath) {
     EXPECT_EQ(ReportValue(content, "search"), temp.string() + "//VORNIX:/opt/one:/opt/two");
 }
 
-TEST_F(LaunchSequenceTest, EmptiesTheFolderOfOldFilesAndKeepsItsFolders) {
+TEST_F(LaunchSequenceTest, ReplacesTheOldFolderByOneHoldingOnlyThePayload) {
     fs::create_directories(folder / "old" / "deeper");
     WriteFileBytes(folder / "stale.dll", "old");
     MakeReadOnly(folder / "stale.dll");
@@ -128,8 +165,110 @@ TEST_F(LaunchSequenceTest, EmptiesTheFolderOfOldFilesAndKeepsItsFolders) {
     Launch();
     EXPECT_FALSE(WaitForFile(report).empty());
     EXPECT_FALSE(fs::exists(folder / "stale.dll"));
-    EXPECT_FALSE(fs::exists(folder / "old" / "deeper" / "stale.txt"));
-    EXPECT_TRUE(fs::is_directory(folder / "old" / "deeper"));
+    EXPECT_FALSE(fs::exists(folder / "old"));
+    EXPECT_EQ(ReadFileBytes(folder / "data" / "readme.txt"), "read me");
+    // What was moved aside is gone too.
+    EXPECT_EQ(std::distance(fs::directory_iterator(temp), fs::directory_iterator()), 2);
+    EXPECT_TRUE(fs::exists(temp / "VORNIX.launcher.lock"));
+}
+
+// The application runs (its window, had it one, is not found): its folder is left as it is, and
+// nothing starts.
+TEST_F(LaunchSequenceTest, ARunningApplicationIsNeverTouched) {
+    setenv("ZANDRO_LINGER_MS", "2000", 1);
+    Launch();
+    unsetenv("ZANDRO_LINGER_MS");
+    ASSERT_FALSE(WaitForFile(report).empty());
+    const ino_t dataFile = Inode(folder / "data" / "readme.txt");
+    fs::remove(report);
+
+    Launch();
+    EXPECT_EQ(boxes, kChildMissingBox);
+    EXPECT_FALSE(fs::exists(report));
+    EXPECT_EQ(ReadFileBytes(folder / "data" / "readme.txt"), "read me");
+    EXPECT_EQ(Inode(folder / "data" / "readme.txt"), dataFile);
+    EXPECT_EQ(std::distance(fs::directory_iterator(temp), fs::directory_iterator()), 2);
+}
+
+// A launcher that had to wait for another finds the application that one started: it says so and
+// touches nothing.
+TEST_F(LaunchSequenceTest, ALauncherThatWaitedFindsTheApplicationOpen) {
+    setenv("ZANDRO_LINGER_MS", "3000", 1);
+    Launch();
+    unsetenv("ZANDRO_LINGER_MS");
+    ASSERT_FALSE(WaitForFile(report).empty());
+    fs::remove(report);
+    {
+        OtherLauncher other(300);
+        Launch();
+    }
+    EXPECT_EQ(boxes, kAlreadyOpenBox);
+    EXPECT_FALSE(fs::exists(report));
+}
+
+// The other launcher ended without starting anything: this one does the whole job.
+TEST_F(LaunchSequenceTest, ALauncherThatWaitedForNothingStartsTheApplicationItself) {
+    {
+        OtherLauncher other(300);
+        Launch();
+    }
+    EXPECT_EQ(boxes, "");
+    EXPECT_FALSE(WaitForFile(report).empty());
+}
+
+TEST_F(LaunchSequenceTest, ALockNotHadInTimeShowsTheBoxAndTouchesNothing) {
+    fs::create_directories(folder);
+    WriteFileBytes(folder / "old.txt", "old");
+    ActivePlatformCalls.PlatformAcquireLock = [](const char16_t*, uint32_t, bool* waited) {
+        *waited = true;
+        return kInvalidPlatformHandle;
+    };
+    Launch();
+    ActivePlatformCalls = kSystemCalls;
+    EXPECT_EQ(boxes, kChildMissingBox);
+    EXPECT_EQ(ReadFileBytes(folder / "old.txt"), "old");
+    EXPECT_FALSE(fs::exists(report));
+}
+
+// Started together, however many: one application starts, from whole files. Every other launcher
+// finds it running: one that waited for the first says it is open, one that came after the first
+// had finished finds its program in use, as when it runs without its window.
+TEST_F(LaunchSequenceTest, LaunchersStartedTogetherStartTheApplicationOnce) {
+    const fs::path starts = scratch.path() / "starts.txt";
+    setenv("ZANDRO_STARTS", starts.c_str(), 1);
+    setenv("ZANDRO_LINGER_MS", "4000", 1);
+    constexpr int kLaunchers = 4;
+    std::vector<pid_t> children;
+    for (int i = 0; i < kLaunchers; ++i) {
+        const pid_t child = fork();
+        if (child == 0) {
+            const std::string boxFile = (scratch.path() / ("boxes" + std::to_string(i))).string();
+            std::FILE* out = std::freopen(boxFile.c_str(), "w", stderr);
+            const int exitValue = out != nullptr ? RunLauncher() : 1;
+            std::fflush(stderr);
+            _exit(exitValue);
+        }
+        ASSERT_GT(child, 0);
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    unsetenv("ZANDRO_STARTS");
+    unsetenv("ZANDRO_LINGER_MS");
+
+    EXPECT_EQ(ReadFileBytes(starts), "started\n");
+    EXPECT_EQ(ReportValue(WaitForFile(report), "library"), "library loaded");
+    int quiet = 0;
+    for (int i = 0; i < kLaunchers; ++i) {
+        const std::string shown = ReadFileBytes(scratch.path() / ("boxes" + std::to_string(i)));
+        quiet += shown.empty() ? 1 : 0;
+        EXPECT_TRUE(shown.empty() || shown == kAlreadyOpenBox || shown == kChildMissingBox)
+            << shown;
+    }
+    EXPECT_EQ(quiet, 1);
 }
 
 TEST_F(LaunchSequenceTest, PayloadWithoutTheMainProgramShowsTheBox) {
@@ -176,21 +315,23 @@ TEST_F(LaunchSequenceTest, ExtractionFolderThatIsALinkIsReplacedByARealFolder) {
     EXPECT_FALSE(fs::exists(outside / "zandro.exe"));
 }
 
-TEST_F(LaunchSequenceTest, ExtractionHoldsTheFolderAndTellsWhatItWrote) {
-    const ExtractedPayload payload = ExtractPayload();
+TEST_F(LaunchSequenceTest, ExtractionHoldsTheFolderAndItsMainProgram) {
+    ExtractedPayload payload = ExtractPayload();
+    EXPECT_EQ(payload.state, PayloadState::Ready);
     // The temporary directory's closing separator and the joined one stay side by side.
     EXPECT_EQ(payload.folderText, temp.u16string() + u"/\\VORNIX");
-    ASSERT_NE(payload.folder, kNoFolder);
-    EXPECT_TRUE(payload.mainProgramWritten);
-    EXPECT_FALSE(payload.leftBehind);
-    PlatformReleaseFolder(payload.folder);
+    EXPECT_NE(payload.fresh.folder, kInvalidPlatformHandle);
+    EXPECT_NE(payload.mainProgram, kInvalidPlatformHandle);
+    FinishExtraction(&payload);
+    EXPECT_EQ(payload.mainProgram, kInvalidPlatformHandle);
+    EXPECT_EQ(payload.fresh.folder, kInvalidPlatformHandle);
 }
 
 // An old copy is never started: only what this run wrote.
 TEST_F(LaunchSequenceTest, NoPayloadLeavesTheFolderAloneAndStartsNothing) {
-    const ExtractedPayload first = ExtractPayload();
-    ASSERT_TRUE(first.mainProgramWritten);
-    PlatformReleaseFolder(first.folder);
+    ExtractedPayload first = ExtractPayload();
+    ASSERT_EQ(first.state, PayloadState::Ready);
+    FinishExtraction(&first);
     WriteFileBytes(folder / "left-over.txt", "x");
     LauncherPayloadData = nullptr;
     LauncherPayloadSize = 0;
@@ -204,7 +345,10 @@ TEST_F(LaunchSequenceTest, NoPayloadLeavesTheFolderAloneAndStartsNothing) {
 TEST_F(LaunchSequenceTest, WithoutATemporaryDirectoryNothingIsStarted) {
     // A temporary directory too long for its buffer: the folder text stays empty.
     setenv("TMPDIR", ("/" + std::string(2100, 't')).c_str(), 1);
-    EXPECT_TRUE(ExtractPayload().folderText.empty());
+    ExtractedPayload payload = ExtractPayload();
+    EXPECT_TRUE(payload.folderText.empty());
+    EXPECT_EQ(payload.state, PayloadState::Failed);
+    FinishExtraction(&payload);
     Launch();
     EXPECT_EQ(boxes, kChildMissingBox);
     EXPECT_FALSE(fs::exists(report));

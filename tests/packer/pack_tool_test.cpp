@@ -46,8 +46,7 @@ class PackTool : public ::testing::Test {
     // A file with its content, attribute bits and times (written, accessed, created).
     void MakeFile(const std::u16string& relative, const std::string& content,
                   uint32_t attributes = kAttributeNormal, int64_t written = 1623753025) {
-        const PlatformHandle file =
-            PlatformCreateFile(kNoFolder, Path(relative).c_str(), attributes);
+        const PlatformHandle file = PlatformCreateFile(Path(relative).c_str(), attributes);
         ASSERT_NE(file, kInvalidPlatformHandle) << Narrow(relative);
         ASSERT_TRUE(PlatformWriteFile(file, content.data(), static_cast<uint32_t>(content.size())));
         const FileTime write = AtUnixSeconds(written);
@@ -56,19 +55,22 @@ class PackTool : public ::testing::Test {
         ASSERT_TRUE(PlatformSetFileTimes(file, &creation, &access, &write));
         PlatformCloseFile(file);
     }
-    // Unpacks the payload through the launcher's driver into the held folder `relative`.
-    bool UnpackInto(const std::u16string& relative, const ByteBuffer& payload) {
-        const std::u16string folder = Path(relative);
-        const PlatformHandle held = PlatformHoldFolder(kNoFolder, folder.c_str());
-        if (held == kInvalidPlatformHandle) return false;
-        WrittenFiles written;
-        const bool unpacked = UnpackArchive(held, folder, payload.data(),
-                                            static_cast<uint32_t>(payload.size()), &written);
-        PlatformReleaseFolder(held);
-        return unpacked;
+    // Unpacks the payload through the launcher's driver into the new folder `name`; true when
+    // every entry was written whole.
+    bool UnpackInto(const std::u16string& name, const ByteBuffer& payload) {
+        const PlatformHandle parent = PlatformOpenFolder(scratch_.text().c_str());
+        const PlatformHandle held = PlatformCreateFreshFolder(parent, name.c_str());
+        UnpackResult unpacked;
+        const bool done = held != kInvalidPlatformHandle &&
+                          UnpackArchive(held, Path(name), payload.data(),
+                                        static_cast<uint32_t>(payload.size()), &unpacked) &&
+                          unpacked.complete;
+        if (held != kInvalidPlatformHandle) PlatformReleaseFolder(held);
+        if (parent != kInvalidPlatformHandle) PlatformReleaseFolder(parent);
+        return done;
     }
     void MakeFolder(const std::u16string& relative) {
-        ASSERT_TRUE(PlatformCreateDirectory(kNoFolder, Path(relative).c_str()));
+        ASSERT_TRUE(PlatformCreateDirectory(Path(relative).c_str()));
     }
 
     void MakeApplication() {
@@ -104,7 +106,6 @@ class PackTool : public ::testing::Test {
     void ExpectUnpacksAsTheSource(const std::u16string& output, const std::u16string& folder,
                                   size_t files, size_t everything) {
         const ByteBuffer payload = Payload(Path(output));
-        MakeFolder(u"unpacked");
         ASSERT_TRUE(UnpackInto(u"unpacked", payload));
         const fs::path source = fs::path(Path(folder));
         const fs::path unpacked = scratch_.path() / "unpacked";
@@ -121,9 +122,8 @@ class PackTool : public ::testing::Test {
             EXPECT_EQ(fs::last_write_time(copy), fs::last_write_time(entry.path()));
             constexpr uint32_t kKept =
                 kAttributeReadOnly | kAttributeHidden | kAttributeSystem | kAttributeArchive;
-            EXPECT_EQ(
-                PlatformGetFileAttributes(kNoFolder, copy.u16string().c_str()) & kKept,
-                PlatformGetFileAttributes(kNoFolder, entry.path().u16string().c_str()) & kKept);
+            EXPECT_EQ(PlatformGetFileAttributes(copy.u16string().c_str()) & kKept,
+                      PlatformGetFileAttributes(entry.path().u16string().c_str()) & kKept);
         }
         EXPECT_EQ(compared, files);
         size_t count = 0;
@@ -147,8 +147,7 @@ TEST_F(PackTool, PackedFolderUnpacksExactlyThroughTheLaunchersDriver) {
     EXPECT_NE(out_.find(u"4 files, 2 folders"), std::u16string::npos) << Narrow(out_);
     EXPECT_TRUE(err_.empty()) << Narrow(err_);
 
-    ASSERT_NE(PlatformGetFileAttributes(kNoFolder, Path(u"app/readonly.txt").c_str()) &
-                  kAttributeReadOnly,
+    ASSERT_NE(PlatformGetFileAttributes(Path(u"app/readonly.txt").c_str()) & kAttributeReadOnly,
               0u);
     ExpectUnpacksAsTheSource(u"out.exe", u"app", 4, 6);
 }
@@ -176,7 +175,6 @@ TEST_F(PackTool, OutputInsideTheSourceIsNotPackedIntoItself) {
         std::search(payload.begin(), payload.end(), std::begin("Packed"), std::end("Packed") - 1),
         payload.end());
     fs::remove(scratch_.path() / "app" / "Packed.exe");
-    MakeFolder(u"check");
     ASSERT_TRUE(UnpackInto(u"check", payload));
     EXPECT_FALSE(fs::exists(scratch_.path() / "check" / "Packed.exe.part"));
     EXPECT_TRUE(fs::exists(scratch_.path() / "check" / "zandro.exe"));
@@ -321,7 +319,7 @@ TEST_F(PackTool, AFailedWriteLeavesTheEarlierOutputAlone) {
     int status = 0;
     {
         SystemCallsAgain restore;
-        MakeFaultPoint<&PlatformCalls::writeFile, false>("writeFile").failNth(2);
+        MakeFaultPoint<&PlatformCalls::PlatformWriteFile, false>("WriteFile").failNth(2);
         status = Run({stub_, Path(u"app"), Path(u"out.exe")});
     }
     EXPECT_EQ(status, kPackWriteFailed);

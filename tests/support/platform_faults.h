@@ -27,7 +27,7 @@ struct FaultyEntry<Entry, Result (*)(Arguments...)> {
     }
 };
 
-// The fault point of `Entry` (e.g. &PlatformCalls::deleteFile), whose failing call returns
+// The fault point of `Entry` (e.g. &PlatformCalls::PlatformDeleteFile), whose failing call returns
 // `Failure` without doing anything.
 template <auto Entry, auto Failure>
 FaultPoint MakeFaultPoint(const char* name) {

@@ -63,8 +63,7 @@ std::string Added(const std::string& before, const std::string& after) {
 }
 
 bool IsReadOnly(const fs::path& path) {
-    return (PlatformGetFileAttributes(kNoFolder, path.u16string().c_str()) & kAttributeReadOnly) !=
-           0;
+    return (PlatformGetFileAttributes(path.u16string().c_str()) & kAttributeReadOnly) != 0;
 }
 
 // Records the size of every write; fails the write numbered `failAt` (1-based), if any, without
@@ -73,7 +72,7 @@ std::vector<uint32_t> writeSizes;
 size_t failAt = 0;
 bool RecordWrite(PlatformHandle file, const void* data, uint32_t size) {
     writeSizes.push_back(size);
-    return writeSizes.size() != failAt && kSystemCalls.writeFile(file, data, size);
+    return writeSizes.size() != failAt && kSystemCalls.PlatformWriteFile(file, data, size);
 }
 
 class Extract : public ::testing::Test {
@@ -81,7 +80,7 @@ class Extract : public ::testing::Test {
     void SetUp() override {
         writeSizes.clear();
         failAt = 0;
-        ActivePlatformCalls.writeFile = RecordWrite;
+        ActivePlatformCalls.PlatformWriteFile = RecordWrite;
     }
     SystemCallsAgain restore_;
     fs::path work() const { return scratch_.path() / "work"; }
@@ -121,8 +120,7 @@ TEST_F(Extract, WritesStoredAndDeflatedEntriesAtBlockBoundariesWithAttributesAnd
         // External attributes 0x20 give 0xA1: read-only, with the archive bit where it exists.
         EXPECT_TRUE(IsReadOnly(e.name));
 #ifdef _WIN32
-        EXPECT_EQ(PlatformGetFileAttributes(kNoFolder, fs::path(e.name).u16string().c_str()),
-                  0x21u);
+        EXPECT_EQ(PlatformGetFileAttributes(fs::path(e.name).u16string().c_str()), 0x21u);
 #endif
         // One write per block of the stream: whole blocks, then the rest.
         std::vector<uint32_t> blocks;
@@ -161,7 +159,7 @@ TEST_F(Extract, ReplacesAWritableFileAndRefusesAReadOnlyOne) {
     }
 #endif
     { std::ofstream("locked") << "keep me"; }
-    ASSERT_TRUE(PlatformSetFileAttributes(kNoFolder, u"locked", kAttributeReadOnly));
+    ASSERT_TRUE(PlatformSetFileAttributes(u"locked", kAttributeReadOnly));
     if (!SystemRefusesWritingTo("locked")) GTEST_SKIP() << "read-only files are writable here";
     EXPECT_EQ(zip.Unzip("locked", 0), ZipCannotCreateFile);
     EXPECT_EQ(ReadFileBytes("locked"), "keep me");
@@ -313,93 +311,27 @@ TEST_F(Extract, MakesDirectoryEntriesUnderTheRootFolderOnly) {
     EXPECT_EQ(ListTree(scratch_.path()), "work\nwork/..c\nwork/a..b\nwork/docs\nwork/docs/img\n");
 }
 
-// Inside a held folder the folders are made there, not under the root folder, and no link on the
-// way is followed: a link at a folder step or at the file itself refuses the entry.
-TEST_F(Extract, InsideAHeldFolderNoLinkIsFollowed) {
-    fs::create_directories("held");
-    const fs::path outside = scratch_.path() / "outside";
-    fs::create_directories(outside);
-    WriteFileBytes(outside / "target.txt", "keep");
-    const PlatformHandle held = PlatformHoldFolder(kNoFolder, u"held");
-    ASSERT_NE(held, kInvalidPlatformHandle);
-    const std::u16string root = (work() / "held").u16string() + u'\\';
-    Archive zip(ArchiveOf({MakeEntry("f", "data"), Folder("docs/img/")}));
-    FolderRecord folders;
-    const auto unzip = [&](const char16_t* path, int32_t index) {
-        return UnzipEntryIntoFolder(zip.get(), held, root.c_str(), path, index, &folders);
-    };
-
-    EXPECT_EQ(unzip(u"a/b\\file.txt", 0), ZipOk);
-    EXPECT_EQ(ReadFileBytes("held/a/b/file.txt"), "data");
-    EXPECT_EQ(unzip(u"ignored", 1), ZipOk);
-    EXPECT_TRUE(fs::is_directory("held/docs/img"));
-    EXPECT_EQ(ListTree(work()),
-              "held\nheld/a\nheld/a/b\nheld/a/b/file.txt\nheld/docs\nheld/docs/img\n");
-
-    std::error_code error;
-    fs::create_directory_symlink(outside, "held/step", error);
-    fs::create_symlink(outside / "target.txt", "held/leaf.txt", error);
-    if (!error && fs::is_symlink(fs::symlink_status("held/leaf.txt"))) {
-        EXPECT_EQ(unzip(u"step/x.txt", 0), ZipCannotCreateFile);
-        EXPECT_EQ(unzip(u"step/deeper/x.txt", 0), ZipCannotCreateFile);
-        EXPECT_EQ(unzip(u"leaf.txt", 0), ZipCannotCreateFile);
-        EXPECT_EQ(ListTree(outside), "target.txt\n");
-        EXPECT_EQ(ReadFileBytes(outside / "target.txt"), "keep");
-    }
-    for (const char16_t* escaping :
-         {u"../up.txt", u"a/../../up.txt", u"/abs.txt", u"C:x.txt", u"nul"}) {
-        EXPECT_EQ(unzip(escaping, 0), ZipCannotCreateFile);
-    }
-    EXPECT_EQ(ListTree(scratch_.path()).find("up.txt"), std::string::npos);
-    // A path below the folder that does not fit a path buffer with it is refused whole.
-    const std::u16string tooLong(kPathUnits - root.size(), u'n');
-    EXPECT_EQ(unzip(tooLong.c_str(), 0), ZipCannotCreateFile);
-    PlatformReleaseFolder(held);
-}
-
-// Inside held folders a path leads to what it names at the time of the call, whatever folder the
-// calls before it reached: another held folder under the same descriptor number, a folder
-// removed and made again, or a folder moved away and a link put in its place.
-TEST_F(Extract, InsideAHeldFolderEachCallFollowsThePathAsItIsNow) {
-    for (const char* name : {"one/sub", "two/sub", "outside"}) fs::create_directories(name);
-    const auto write = [](PlatformHandle held, const char16_t* path) {
-        const PlatformHandle file = PlatformCreateFile(held, path, kAttributeNormal);
-        if (file == kInvalidPlatformHandle) return false;
+// Into a file that the caller opened: exactly the entry's bytes, or ZipExtractFailed; never for a
+// directory entry.
+TEST_F(Extract, EntryDataGoesIntoTheCallersOwnFile) {
+    const std::string big = RandomBytes(2 * kEntryBlockSize + 5, 7);
+    TestEntry broken = MakeEntry("bad", "data", 8);
+    broken.crc = Crc32("data") ^ 1;
+    Archive zip(ArchiveOf({MakeEntry("good", big, 8), broken, Folder("dir/")}));
+    const auto into = [&](const char16_t* path, int32_t index) {
+        const PlatformHandle file = PlatformCreateFile(path, kAttributeNormal);
+        const ZipResult result = UnzipEntryData(zip.get(), index, file);
         PlatformCloseFile(file);
-        return true;
+        return result;
     };
-    PlatformHandle held = PlatformHoldFolder(kNoFolder, u"one");
-    ASSERT_NE(held, kInvalidPlatformHandle);
-    EXPECT_TRUE(write(held, u"sub/a.txt"));
-    PlatformReleaseFolder(held);
-    held = PlatformHoldFolder(kNoFolder, u"two");
-    ASSERT_NE(held, kInvalidPlatformHandle);
-    EXPECT_TRUE(write(held, u"sub/b.txt"));
-    EXPECT_TRUE(fs::exists("two/sub/b.txt"));
-
-    EXPECT_TRUE(PlatformDeleteFile(held, u"sub/b.txt"));
-    EXPECT_TRUE(PlatformRemoveDirectory(held, u"sub"));
-    EXPECT_TRUE(PlatformCreateDirectory(held, u"sub"));
-    EXPECT_TRUE(write(held, u"sub\\c.txt"));
-    EXPECT_EQ(ListTree(work()),
-              "one\none/sub\none/sub/a.txt\noutside\ntwo\ntwo/sub\ntwo/sub/c.txt\n");
-
-    std::error_code error;
-    fs::rename("two/sub", "two/moved");
-    fs::create_directory_symlink(work() / "outside", "two/sub", error);
-    if (!error) {
-        EXPECT_FALSE(write(held, u"sub/d.txt"));
-        EXPECT_TRUE(fs::is_empty("outside"));
-        EXPECT_FALSE(fs::exists("two/moved/d.txt"));
-        // A folder on the way moved out and a link in its place that leads to it again.
-        fs::create_directories("two/deep/er");
-        EXPECT_TRUE(write(held, u"deep/er/e.txt"));
-        fs::rename("two/deep", "outside/deep");
-        fs::create_directory_symlink(work() / "outside" / "deep", "two/deep");
-        EXPECT_FALSE(write(held, u"deep/er/f.txt"));
-        EXPECT_FALSE(fs::exists("outside/deep/er/f.txt"));
-    }
-    PlatformReleaseFolder(held);
+    EXPECT_EQ(into(u"good", 0), ZipOk);
+    EXPECT_EQ(ReadFileBytes("good"), big);
+    EXPECT_EQ(into(u"bad", 1), ZipExtractFailed);
+    EXPECT_EQ(LastZipResult, ZipExtractFailed);
+    EXPECT_EQ(into(u"dir", 2), ZipBadArgument);
+    EXPECT_EQ(into(u"past", 3), ZipBadArgument);
+    EXPECT_EQ(UnzipEntryData(zip.get(), 0, kInvalidPlatformHandle), ZipBadArgument);
+    EXPECT_EQ(ListTree(work()), "bad\ndir\ngood\npast\n");  // the caller's files, nothing else
 }
 
 TEST_F(Extract, RefusesPathsThatDoNotFitTheWorkingBuffers) {

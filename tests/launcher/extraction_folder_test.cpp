@@ -1,0 +1,281 @@
+// The extraction folder made anew: what stands in its place, what is moved aside and removed, the
+// application that runs from the old one, the path the child gets, and the launchers' lock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <string>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "launcher/extraction_folder.h"
+#include "launcher/launcher.h"
+#include "tests/launcher/launcher_test_support.h"
+#include "tests/support/platform_faults.h"
+
+namespace {
+
+std::set<std::string> Names(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+std::set<std::string> Tree(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        names.insert(fs::relative(entry.path(), folder).generic_string() +
+                     (entry.is_directory() && !entry.is_symlink() ? "/" : ""));
+    }
+    return names;
+}
+
+class ExtractionFolderTest : public testing::Test {
+  protected:
+    ScratchFolder scratch;
+    fs::path temp = scratch.path() / "tmp";
+    fs::path folder = temp / "VORNIX";
+    fs::path outside = scratch.path() / "outside";
+    SystemCallsAgain restore;
+    FreshFolder fresh{FolderState::Unavailable, kInvalidPlatformHandle, kInvalidPlatformHandle};
+
+    void SetUp() override {
+        fs::create_directories(temp);
+        fs::create_directories(outside / "inner");
+        WriteFileBytes(outside / "precious.txt", "keep");
+        MakeReadOnly(outside / "precious.txt");
+        WriteFileBytes(outside / "inner" / "also.txt", "keep");
+    }
+    void TearDown() override { ReleaseFreshFolder(&fresh); }
+
+    FolderState Prepare() {
+        ReleaseFreshFolder(&fresh);
+        fresh = PrepareFreshFolder(temp.u16string() + u"/");
+        return fresh.state;
+    }
+
+    // Removes the folders moved aside, through the temporary directory held as the launcher holds
+    // it.
+    void RemoveAside() {
+        const PlatformHandle held = PlatformOpenFolder(temp.u16string().c_str());
+        ASSERT_NE(held, kInvalidPlatformHandle);
+        RemoveFoldersMovedAside(held);
+        PlatformReleaseFolder(held);
+    }
+
+    void ExpectOutsideUntouched() {
+        EXPECT_EQ(Tree(outside),
+                  (std::set<std::string>{"inner/", "inner/also.txt", "precious.txt"}));
+        EXPECT_EQ(ReadFileBytes(outside / "precious.txt"), "keep");
+        EXPECT_TRUE(IsReadOnly(outside / "precious.txt"));
+    }
+};
+
+}  // namespace
+
+TEST_F(ExtractionFolderTest, MakesANewEmptyFolderHeldByThisRun) {
+    ASSERT_EQ(Prepare(), FolderState::Ready);
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_TRUE(fs::is_empty(folder));
+#ifdef _WIN32
+    // Held exclusively: no other handle may add to it, rename or delete it.
+    const HANDLE writer = CreateFileW(folder.wstring().c_str(), FILE_ADD_FILE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(MoveFileW(folder.wstring().c_str(), (temp / "moved").wstring().c_str()));
+#else
+    EXPECT_EQ(fs::status(folder).permissions(), static_cast<fs::perms>(0755));
+#endif
+    // Made only where nothing stands: a second one cannot be made over it.
+    EXPECT_EQ(PlatformCreateFreshFolder(fresh.temp, u"VORNIX"), kInvalidPlatformHandle);
+}
+
+TEST_F(ExtractionFolderTest, MovesAnOldFolderAsideWholeAndRemovesItLater) {
+    fs::create_directories(folder / "sub" / "deeper");
+    fs::create_directories(folder / "empty");
+    WriteFileBytes(folder / "zandro.exe", "old program");
+    MakeReadOnly(folder / "zandro.exe");
+    WriteFileBytes(folder / "sub" / "deeper" / "data.bin", "old");
+    MakeReadOnly(folder / "sub" / "deeper" / "data.bin");
+    WriteFileBytes(folder / "planted.dll", "planted");
+
+    ASSERT_EQ(Prepare(), FolderState::Ready);
+    EXPECT_TRUE(fs::is_empty(folder));
+    // The old folder as it was, but for its main program, which went first.
+    EXPECT_EQ(Tree(temp / "VORNIX.old-1"),
+              (std::set<std::string>{"empty/", "planted.dll", "sub/", "sub/deeper/",
+                                     "sub/deeper/data.bin"}));
+    ReleaseFreshFolder(&fresh);
+
+    RemoveAside();
+    EXPECT_EQ(Names(temp), (std::set<std::string>{"VORNIX"}));
+    ExpectOutsideUntouched();
+}
+
+TEST_F(ExtractionFolderTest, NumbersPastTheFoldersLeftAsideAndRemovesOnlyThose) {
+    fs::create_directories(folder);
+    fs::create_directories(temp / "VORNIX.old-1" / "left");
+    WriteFileBytes(temp / "VORNIX.old-1" / "left" / "file.txt", "left by an interrupted run");
+    // Names of others that merely look alike.
+    fs::create_directories(temp / "VORNIX.older");
+    fs::create_directories(temp / "VORNIX.old-x1");
+    WriteFileBytes(temp / "VORNIX.old-7", "a file, not a folder moved aside");
+
+    ASSERT_EQ(Prepare(), FolderState::Ready);
+    EXPECT_TRUE(fs::is_directory(temp / "VORNIX.old-2"));
+    ReleaseFreshFolder(&fresh);
+    RemoveAside();
+    EXPECT_EQ(Names(temp),
+              (std::set<std::string>{"VORNIX", "VORNIX.old-7", "VORNIX.old-x1", "VORNIX.older"}));
+}
+
+// Nothing that the launcher may not own stands in the folder's place: a file stays where it is,
+// and nothing can be made.
+TEST_F(ExtractionFolderTest, AFileInTheFolderPlaceLeavesNoFolder) {
+    WriteFileBytes(folder, "somebody's file");
+    EXPECT_EQ(Prepare(), FolderState::Unavailable);
+    EXPECT_EQ(ReadFileBytes(folder), "somebody's file");
+    EXPECT_EQ(fresh.folder, kInvalidPlatformHandle);
+}
+
+// The application runs from the old folder: nothing of it is touched, nothing is made.
+TEST_F(ExtractionFolderTest, AFolderWhoseMainProgramRunsIsLeftAsItIs) {
+    fs::create_directories(folder);
+    fs::copy_file(PROBE_PROGRAM, folder / "zandro.exe");
+    fs::copy_file(PROBE_LIBRARY, folder / fs::path(PROBE_LIBRARY).filename());
+    MakeReadOnly(folder / "zandro.exe");
+    WriteFileBytes(folder / "data.bin", "in use");
+    const fs::path report = scratch.path() / "report.txt";
+    ASSERT_TRUE(PlatformSetEnvironmentVariable(u"ZANDRO_REPORT", report.u16string().c_str()));
+    ASSERT_TRUE(PlatformSetEnvironmentVariable(u"ZANDRO_LINGER_MS", u"1500"));
+#ifndef _WIN32
+    ASSERT_TRUE(PrependToPath(folder.u16string()));  // where the POSIX loader finds the library
+#endif
+    uint32_t error = 0;
+    const bool started = CreateChildProcess((folder / "zandro.exe").u16string(), &error);
+    PlatformSetEnvironmentVariable(u"ZANDRO_LINGER_MS", u"0");
+    ASSERT_TRUE(started) << error;
+    ASSERT_FALSE(WaitForFile(report).empty());
+    const std::set<std::string> before = Tree(temp);
+
+    EXPECT_EQ(Prepare(), FolderState::ApplicationRunning);
+    EXPECT_EQ(Tree(temp), before);
+    EXPECT_TRUE(IsReadOnly(folder / "zandro.exe"));
+    EXPECT_EQ(ReadFileBytes(folder / "data.bin"), "in use");
+
+    // Once the application has ended, the folder goes aside as any other.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Prepare() == FolderState::ApplicationRunning &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(fresh.state, FolderState::Ready);
+    EXPECT_EQ(ReadFileBytes(temp / "VORNIX.old-1" / "data.bin"), "in use");
+}
+
+TEST_F(ExtractionFolderTest, ALinkInTheFolderPlaceIsRemovedItselfOrLeavesNoFolder) {
+    if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
+    fs::create_directory_symlink(outside, folder);
+    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, false>("RemoveEntry").failNth(1);
+    EXPECT_EQ(Prepare(), FolderState::Unavailable);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder)));
+
+    ASSERT_EQ(Prepare(), FolderState::Ready);
+    EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder)));
+    EXPECT_TRUE(fs::is_empty(folder));
+    ExpectOutsideUntouched();
+}
+
+// Whatever another process left in a folder moved aside, its removal stays inside it.
+TEST_F(ExtractionFolderTest, RemovalNeverFollowsALink) {
+    if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
+    fs::create_directories(folder / "sub");
+    fs::create_directory_symlink(outside, folder / "to-folder");
+    fs::create_symlink(outside / "precious.txt", folder / "to-file");
+    fs::create_directory_symlink(outside / "inner", folder / "sub" / "nested");
+    ASSERT_EQ(Prepare(), FolderState::Ready);
+    ReleaseFreshFolder(&fresh);
+    RemoveAside();
+    EXPECT_EQ(Names(temp), (std::set<std::string>{"VORNIX"}));
+    ExpectOutsideUntouched();
+}
+
+// What cannot be removed now (a file in use, say) stays with its folders for a later run.
+TEST_F(ExtractionFolderTest, WhatCannotBeRemovedWaitsForALaterRun) {
+    fs::create_directories(folder / "sub");
+    WriteFileBytes(folder / "sub" / "held.dll", "x");
+    WriteFileBytes(folder / "gone.dll", "x");
+    ASSERT_EQ(Prepare(), FolderState::Ready);
+    ReleaseFreshFolder(&fresh);
+    // The first removal after the main program (already gone) fails, whichever entry it meets.
+    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, false>("RemoveEntry").failNth(1);
+    RemoveAside();
+    ActivePlatformCalls = kSystemCalls;
+    EXPECT_TRUE(fs::exists(temp / "VORNIX.old-1"));
+    RemoveAside();
+    EXPECT_EQ(Names(temp), (std::set<std::string>{"VORNIX"}));
+}
+
+TEST_F(ExtractionFolderTest, TheChildGetsTheFolderTextUnlessALinkLeadsThere) {
+    ASSERT_EQ(Prepare(), FolderState::Ready);
+    // The text as formed, with its doubled separator, when it leads there through no link.
+    const std::u16string text = temp.u16string() + u"\\\\VORNIX";
+    EXPECT_EQ(ChildFolderText(fresh.folder, text), text);
+    ReleaseFreshFolder(&fresh);
+
+    if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
+    const fs::path linked = scratch.path() / "linked-temp";
+    fs::create_directory_symlink(temp, linked);
+    fresh = PrepareFreshFolder(linked.u16string() + u"/");
+    ASSERT_EQ(fresh.state, FolderState::Ready);
+    const std::u16string childText =
+        ChildFolderText(fresh.folder, linked.u16string() + u"\\\\VORNIX");
+    EXPECT_TRUE(fs::equivalent(fs::path(childText), folder));
+    EXPECT_EQ(fs::path(childText).parent_path(), fs::canonical(temp));
+}
+
+// A second holder waits for the first, and gets the lock once it is let go; in time or not at all.
+TEST(LauncherLock, OneHolderAtATimeAndTheOtherWaitsInBounds) {
+    ScratchFolder scratch;
+    const std::u16string name = u"VORNIX.test-" + scratch.path().filename().u16string();
+    bool waited = true;
+    const PlatformHandle first = PlatformAcquireLock(name.c_str(), 0, &waited);
+    ASSERT_NE(first, kInvalidPlatformHandle);
+    EXPECT_FALSE(waited);
+
+    // Another thread stands for another launcher (a Windows mutex is its own thread's).
+    std::atomic<bool> gotInTime{true};
+    std::atomic<bool> waitedInTime{false};
+    std::thread([&] {
+        bool otherWaited = false;
+        const PlatformHandle second = PlatformAcquireLock(name.c_str(), 200, &otherWaited);
+        gotInTime = second != kInvalidPlatformHandle;
+        waitedInTime = otherWaited;
+        if (second != kInvalidPlatformHandle) PlatformReleaseLock(second);
+    }).join();
+    EXPECT_FALSE(gotInTime);
+    EXPECT_TRUE(waitedInTime);
+
+    std::atomic<bool> gotLater{false};
+    std::atomic<bool> waitedLater{false};
+    std::thread other([&] {
+        bool otherWaited = false;
+        const PlatformHandle second = PlatformAcquireLock(name.c_str(), 20000, &otherWaited);
+        gotLater = second != kInvalidPlatformHandle;
+        waitedLater = otherWaited;
+        if (second != kInvalidPlatformHandle) PlatformReleaseLock(second);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    PlatformReleaseLock(first);
+    other.join();
+    EXPECT_TRUE(gotLater);
+    EXPECT_TRUE(waitedLater);
+}
