@@ -15,10 +15,9 @@ constexpr uint32_t kTempPathUnits = 2046;
 constexpr uint16_t kPayloadId = 117;
 constexpr char16_t kPayloadType[] = u"zip";
 
-// The steps of a relative path, empty and "." steps dropped ("./a//b/" has "a" and "b").
-std::vector<std::u16string> Steps(const std::u16string& path) {
+// The steps of a path in NormalizedPath's form ("a\\b" has "a" and "b").
+std::vector<std::u16string> Steps(const std::u16string& normal) {
     std::vector<std::u16string> steps;
-    const std::u16string normal = NormalizedPath(path.c_str());
     for (size_t start = 0; start < normal.size();) {
         size_t end = normal.find(u'\\', start);
         if (end == std::u16string::npos) end = normal.size();
@@ -33,10 +32,12 @@ bool IsFolderEntry(const ZipEntryInfo& entry, const std::u16string& name) {
            (!name.empty() && IsSeparator(name.back()));
 }
 
-// Writes one file entry into the folder its path leads to. True when it was written whole; its
-// identity then goes into `written`, and a file of that name written before is replaced.
-bool UnpackFile(ZipArchive* archive, int32_t index, const ZipEntryInfo& entry, FolderChain* chain,
-                std::vector<std::u16string> steps, WrittenFiles* written) {
+// Writes one file entry, whose path is `path` in NormalizedPath's form and `steps` its steps, into
+// the folder that path leads to. True when it was written whole; its identity then goes into
+// `written`, and a file of that name written before is replaced.
+bool UnpackFile(ZipArchive* archive, int32_t index, const ZipEntryInfo& entry,
+                const std::u16string& path, std::vector<std::u16string> steps, FolderChain* chain,
+                WrittenFiles* written) {
     const std::u16string leaf = steps.back();
     steps.pop_back();
     const PlatformHandle folder = ReachFolder(chain, steps);
@@ -49,7 +50,6 @@ bool UnpackFile(ZipArchive* archive, int32_t index, const ZipEntryInfo& entry, F
     const bool known = whole && PlatformFileIdentity(file, &identity) && identity.links == 1;
     if (whole) PlatformSetFileTimes(file, &entry.creationTime, &entry.accessTime, &entry.writeTime);
     PlatformCloseFile(file);
-    const std::u16string path = NormalizedPath(entry.name);
     if (!known) {
         // A short or corrupted file must not be left looking complete.
         PlatformRemoveEntry(folder, leaf.c_str());
@@ -89,7 +89,8 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
         }
         const std::u16string name = entry.name;
         if (!IsSafeEntryName(name.c_str())) continue;
-        const std::vector<std::u16string> steps = Steps(name);
+        const std::u16string path = NormalizedPath(name.c_str());
+        const std::vector<std::u16string> steps = Steps(path);
         if (steps.empty()) continue;  // the folder itself
         bool done;
         if (!FitsPathBuffer(root.c_str(), name.c_str())) {
@@ -97,7 +98,7 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
         } else if (IsFolderEntry(entry, name)) {
             done = ReachFolder(&chain, steps) != kInvalidPlatformHandle;
         } else {
-            done = UnpackFile(archive, index, entry, &chain, steps, &result->written);
+            done = UnpackFile(archive, index, entry, path, steps, &chain, &result->written);
         }
         complete = complete && done;
     }

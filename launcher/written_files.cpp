@@ -6,16 +6,29 @@
 
 namespace {
 
+// Opens the file `name` of the folder for reading, so that it can be neither changed nor removed
+// until closed, when it still is the file `wrote`, of one name. kInvalidPlatformHandle otherwise.
+PlatformHandle OpenIfWritten(PlatformHandle folder, const char16_t* name,
+                             const FileIdentity& wrote) {
+    const PlatformHandle file = PlatformOpenFileIn(folder, name);
+    if (file == kInvalidPlatformHandle) return file;
+    FileIdentity identity{};
+    if (!PlatformFileIdentity(file, &identity) || identity.index != wrote.index ||
+        identity.links != 1) {
+        PlatformCloseFile(file);
+        return kInvalidPlatformHandle;
+    }
+    return file;
+}
+
 // Whether the file `name` of the folder is the written one. The listing's index serves where the
 // file system gives one; elsewhere the file is asked itself.
 bool SameFile(PlatformHandle folder, const PlatformFoundEntry& found, const FileIdentity& wrote) {
     if (found.index != 0) return found.index == wrote.index;
-    const PlatformHandle file = PlatformOpenFileIn(folder, found.name);
+    const PlatformHandle file = OpenIfWritten(folder, found.name, wrote);
     if (file == kInvalidPlatformHandle) return false;
-    FileIdentity identity{};
-    const bool same = PlatformFileIdentity(file, &identity) && identity.index == wrote.index;
     PlatformCloseFile(file);
-    return same;
+    return true;
 }
 
 struct CheckState {
@@ -62,15 +75,6 @@ bool HoldsExactlyWrittenFiles(PlatformHandle folder, const WrittenFiles& written
 PlatformHandle HoldWrittenFile(PlatformHandle folder, const WrittenFiles& written,
                                const char16_t* name) {
     const auto match = written.find(name);
-    if (match == written.end()) return kInvalidPlatformHandle;
-    const PlatformHandle file = PlatformOpenFileIn(folder, name);
-    if (file == kInvalidPlatformHandle) return file;
-    FileIdentity identity{};
-    const FileIdentity& wrote = match->second;
-    if (!PlatformFileIdentity(file, &identity) || identity.index != wrote.index ||
-        identity.links != 1) {
-        PlatformCloseFile(file);
-        return kInvalidPlatformHandle;
-    }
-    return file;
+    return match != written.end() ? OpenIfWritten(folder, name, match->second)
+                                  : kInvalidPlatformHandle;
 }
