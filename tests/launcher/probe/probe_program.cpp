@@ -1,6 +1,6 @@
 // A stand-in for the main program: reports how it was started to the file named by
 // ZANDRO_REPORT, written whole under another name first so that a reader never sees half of it.
-// With ZANDRO_STARTS it also adds a line to that file, so that starts can be counted, and with
+// With ZANDRO_STARTS it first adds a line to that file, so that starts can be counted, and with
 // ZANDRO_LINGER_MS it runs on for that long, as an application does.
 #include <chrono>
 #include <cstdio>
@@ -35,13 +35,14 @@ int main(int argc, char** argv) {
     std::fprintf(out, "search=%s\n", search != nullptr ? search : "(none)");
     std::fprintf(out, "library=%s\n", ProbeLibraryGreeting());
     std::fclose(out);
-    if (std::rename(partial.c_str(), report) != 0) return 1;
+    // The start is counted before the report appears, so that whoever sees the report sees it.
     if (const char* starts = std::getenv("ZANDRO_STARTS")) {
         std::FILE* log = std::fopen(starts, "ab");
         if (log == nullptr) return 1;
         std::fputs("started\n", log);
         std::fclose(log);
     }
+    if (std::rename(partial.c_str(), report) != 0) return 1;
     if (const char* linger = std::getenv("ZANDRO_LINGER_MS")) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(linger)));
     }
