@@ -9,15 +9,12 @@ bool Fail(std::u16string* reason, const char16_t* text) {
     return false;
 }
 
-bool HasUnpairedSurrogate(const std::u16string& text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c >= 0xDC00 && c <= 0xDFFF) return true;
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return true;
-            ++i;
-        }
+bool TooLong(std::u16string* reason, size_t maxUnits) {
+    std::u16string digits;
+    for (size_t n = maxUnits; n > 0 || digits.empty(); n /= 10) {
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + n % 10));
     }
+    *reason = u"it is longer than " + digits + u" units";
     return false;
 }
 
@@ -33,12 +30,13 @@ bool HasControl(const std::u16string& text, bool allowLineBreaks) {
 // name that Windows trims or opens as a device.
 bool CheckName(const std::u16string& name, size_t maxUnits, std::u16string* reason) {
     if (name.empty()) return Fail(reason, u"it is empty");
-    if (name.size() > maxUnits) return Fail(reason, u"it is too long");
-    if (HasControl(name, false) || HasUnpairedSurrogate(name)) {
-        return Fail(reason, u"it holds a control character or an unpaired surrogate");
+    if (name.size() > maxUnits) return TooLong(reason, maxUnits);
+    if (ForbiddenNameCharacter(name.data(), name.size()) != 0 ||
+        name.find_first_of(u"/\\:") != std::u16string::npos) {
+        return Fail(reason, u"it holds a control character or one of / \\ : * ? \" < > |");
     }
-    if (name.find_first_of(u"/\\:*?\"<>|") != std::u16string::npos) {
-        return Fail(reason, u"it holds one of / \\ : * ? \" < > |");
+    if (HasUnpairedSurrogate(name.data(), name.size())) {
+        return Fail(reason, u"it holds an unpaired surrogate");
     }
     if (name.back() == u'.' || name.back() == u' ') {
         return Fail(reason, u"it ends with a dot or a blank, which Windows drops");
@@ -59,8 +57,8 @@ bool EndsWithExe(const std::u16string& name) {
 bool CheckText(const std::u16string& text, size_t maxUnits, bool multiLine,
                std::u16string* reason) {
     if (text.empty()) return Fail(reason, u"it is empty");
-    if (text.size() > maxUnits) return Fail(reason, u"it is too long");
-    if (HasControl(text, multiLine) || HasUnpairedSurrogate(text)) {
+    if (text.size() > maxUnits) return TooLong(reason, maxUnits);
+    if (HasControl(text, multiLine) || HasUnpairedSurrogate(text.data(), text.size())) {
         return Fail(reason, multiLine ? u"it holds a control character or an unpaired surrogate"
                                       : u"it holds a line break, another control character or "
                                         u"an unpaired surrogate");
@@ -108,7 +106,7 @@ bool CheckSetting(uint16_t id, const std::u16string& value, std::u16string* reas
             if (!CheckName(value, kPathUnits - 1, reason)) return false;
             return EndsWithExe(value) || Fail(reason, u"it must end with .exe");
         case LAUNCHER_STRING_FOLDER_NAME:
-            return CheckName(value, kMaxFolderNameUnits, reason);
+            return CheckName(value, kMaxExtractionFolderUnits, reason);
         case LAUNCHER_STRING_WINDOW_CLASS:
             return CheckText(value, kMaxWindowClassUnits, false, reason);
         case LAUNCHER_STRING_WINDOW_TITLE:

@@ -37,7 +37,7 @@ constexpr size_t kMaxWindowClassUnits = 256;
 constexpr size_t kMaxTextUnits = 1000;
 // The folder's own name, and the name it gets when moved aside (".old-" and up to ten digits),
 // within a folder path of 247 units below a temporary directory of 64.
-constexpr size_t kMaxFolderNameUnits = 247 - 64 - 15;
+constexpr size_t kMaxExtractionFolderUnits = 247 - 64 - 15;
 
 // Whether `value` may be the setting `id`; else false with the reason (English, naming what is
 // wrong, without the setting's own name).

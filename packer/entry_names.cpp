@@ -50,30 +50,6 @@ bool Refuse(std::u16string* reason, const std::u16string& name, const std::u16st
     return false;
 }
 
-// The first character of a step that Windows does not allow in a name, or 0.
-char16_t ForbiddenCharacter(const std::u16string& step) {
-    for (char16_t c : step) {
-        if (c < 0x20 || c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' ||
-            c == u'*') {
-            return c;
-        }
-    }
-    return 0;
-}
-
-bool HasUnpairedSurrogate(const std::u16string& text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::u16string CharacterText(char16_t c) {
     if (c < 0x20) return u"a control character (" + NumberText(c) + u")";
     return std::u16string(u"\"") + c + u"\"";
@@ -108,7 +84,7 @@ bool CheckEntryName(const std::u16string& name, bool isFolder, size_t storedByte
             return Refuse(reason, name,
                           u"names a device (such as CON, NUL or COM1): the launcher skips it");
         }
-        if (const char16_t c = ForbiddenCharacter(step)) {
+        if (const char16_t c = ForbiddenNameCharacter(step.data(), step.size())) {
             return Refuse(
                 reason, name,
                 u"holds " + CharacterText(c) + u", which Windows does not allow in names");
@@ -119,7 +95,8 @@ bool CheckEntryName(const std::u16string& name, bool isFolder, size_t storedByte
                           u"would unpack under another name");
         }
     }
-    if (HasUnpairedSurrogate(name)) return Refuse(reason, name, u"is not valid Unicode");
+    if (HasUnpairedSurrogate(name.data(), name.size()))
+        return Refuse(reason, name, u"is not valid Unicode");
     if (!IsSafeEntryName(name.c_str())) {  // the launcher's own rule has the last word
         return Refuse(reason, name, u"would be skipped by the launcher");
     }
