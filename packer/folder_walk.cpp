@@ -23,7 +23,7 @@ std::u16string Join(const std::u16string& folder, const char16_t* name) {
     return separated ? folder + name : folder + kNativeSeparator + name;
 }
 
-bool WalkInto(const std::u16string& folder, const std::u16string& prefix,
+bool WalkInto(const std::u16string& folder, const std::u16string& prefix, const NameLimits& limits,
               std::vector<WalkedEntry>* entries, std::u16string* error) {
     std::vector<PlatformListedEntry> listed;
     if (!PlatformListFolder(folder.c_str(), Collect, &listed)) {
@@ -49,7 +49,7 @@ bool WalkInto(const std::u16string& folder, const std::u16string& prefix,
             *error = Quoted(path) + u" holds \"\\\", which Windows does not allow in names";
             return false;
         }
-        if (!CheckEntryName(name, isFolder, Utf16ToUtf8(name.c_str()).size(), &reason)) {
+        if (!CheckEntryName(name, isFolder, Utf16ToUtf8(name.c_str()).size(), limits, &reason)) {
             *error = reason;
             return false;
         }
@@ -63,15 +63,15 @@ bool WalkInto(const std::u16string& folder, const std::u16string& prefix,
         const std::u16string path = Join(folder, entry->name);
         const std::u16string name = prefix + entry->name + u"/";
         entries->push_back({name, path, true, *entry});
-        if (!WalkInto(path, name, entries, error)) return false;
+        if (!WalkInto(path, name, limits, entries, error)) return false;
     }
     return true;
 }
 
 }  // namespace
 
-bool WalkFolder(const std::u16string& root, std::vector<WalkedEntry>* entries,
-                std::u16string* error) {
+bool WalkFolder(const std::u16string& root, const NameLimits& limits,
+                std::vector<WalkedEntry>* entries, std::u16string* error) {
     entries->clear();
     std::u16string folder = root;
     // Without its closing separators, except where one is the root ("/", "C:\\").
@@ -79,5 +79,5 @@ bool WalkFolder(const std::u16string& root, std::vector<WalkedEntry>* entries,
            folder[folder.size() - 2] != u':') {
         folder.pop_back();
     }
-    return WalkInto(folder, u"", entries, error);
+    return WalkInto(folder, u"", limits, entries, error);
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "packer/entry_names.h"
 #include "platform/platform.h"
 
 struct WalkedEntry {
@@ -20,5 +21,6 @@ struct WalkedEntry {
 // points). False with a reason when a folder cannot be listed or holds a link to a folder
 // (not followed: the payload holds what is below SOURCE), or a name that no payload may hold
 // (the walk stops there, before it goes deeper than any payload could).
-bool WalkFolder(const std::u16string& root, std::vector<WalkedEntry>* entries,
-                std::u16string* error);
+// Names are checked against `limits`.
+bool WalkFolder(const std::u16string& root, const NameLimits& limits,
+                std::vector<WalkedEntry>* entries, std::u16string* error);

@@ -9,6 +9,7 @@
 #include "packer/pe_image.h"
 #include "packer/pe_writer.h"
 #include "packer/resource_tree.h"
+#include "packer/string_table.h"
 #include "packer/text.h"
 #include "packer/version_record.h"
 #include "packer/zip_source.h"
@@ -17,8 +18,8 @@
 
 namespace {
 
-constexpr char16_t kPayloadType[] = u"ZIP";
-constexpr uint16_t kPayloadId = 117;
+constexpr char16_t kPayloadType[] = u"" LAUNCHER_PAYLOAD_TYPE_NAME;
+constexpr uint16_t kPayloadId = LAUNCHER_PAYLOAD_ID;
 constexpr uint64_t kMaxInputBytes = 0xFFFFFFFF;  // PE files and zip archives use 32-bit offsets
 constexpr size_t kProgressStep = 1000;           // files between two count lines
 
@@ -35,7 +36,8 @@ std::u16string LastStep(const std::u16string& path) {
 struct Run {
     const PackConsole& console;
     PackOptions options;
-    std::u16string temporary;  // the file beside OUTPUT that becomes it
+    std::u16string temporary;   // the file beside OUTPUT that becomes it
+    LauncherSettings settings;  // the names and texts OUTPUT's launcher works with
 
     void Say(const std::u16string& line) { console.write(false, line + u"\n", console.context); }
     void Warn(const std::u16string& line) {
@@ -95,8 +97,8 @@ int Run::ReadLauncher(ByteBuffer* file, PeImage* image, ResourceTree* tree) {
     if (!ReadResourceTree(*file, *image, tree, &error)) return Refuse(what + error);
     if (std::none_of(tree->leaves.begin(), tree->leaves.end(), IsPayload)) {
         return Refuse(u"LAUNCHER " + Quoted(options.launcher) +
-                      u" has no payload resource (type \"zip\", id 117): it is not a launcher "
-                      u"built by this project");
+                      u" has no payload resource (type \"" + kPayloadType + u"\", id " +
+                      NumberText(kPayloadId) + u"): it is not a launcher built by this project");
     }
     return kPackDone;
 }
@@ -115,6 +117,13 @@ int Run::Brand(ResourceTree* tree, uint16_t language) {
         Say(u"Replacing the icon by the " + NumberText(images.size()) + u" images of " +
             Quoted(options.icon));
     }
+    if (!options.settings.empty()) {
+        if (!SetStrings(tree, options.settings, language, &error)) {
+            return Refuse(u"LAUNCHER " + Quoted(options.launcher) + u": " + error);
+        }
+        Say(u"Setting the launcher's names and texts");
+    }
+    settings = SettingsOfTree(*tree, language);
     const VersionEdit& edit = options.version;
     if (!edit.setNumbers && edit.texts.empty()) return kPackDone;
     bool found = false;
@@ -158,9 +167,10 @@ int Run::ZipFolder(ByteBuffer* zip) {
     std::vector<WalkedEntry> entries;
     std::u16string error;
     const std::u16string in = u"SOURCE " + Quoted(options.source) + u": ";
-    if (!WalkFolder(options.source, &entries, &error)) return Refuse(in + error);
+    const NameLimits limits = LimitsBelow(settings.folderName);
+    if (!WalkFolder(options.source, limits, &entries, &error)) return Refuse(in + error);
     LeaveOutOwnFiles(&entries);
-    EntryNameSet names;
+    EntryNameSet names(settings.mainProgram);
     uint64_t total = 0;
     size_t files = 0;
     for (const WalkedEntry& entry : entries) {
@@ -169,8 +179,9 @@ int Run::ZipFolder(ByteBuffer* zip) {
         total += entry.facts.size;
     }
     if (!names.hasMainProgram) {
-        return Refuse(u"SOURCE " + Quoted(options.source) +
-                      u" has no zandro.exe at its top level, which the launcher starts");
+        return Refuse(u"SOURCE " + Quoted(options.source) + u" has no " + settings.mainProgram +
+                      u" at its top level, the main program that the launcher starts (choose "
+                      u"another with --main-program)");
     }
     if (entries.size() > kMaxZipEntries) {
         return Refuse(u"SOURCE holds " + NumberText(entries.size()) +
@@ -215,7 +226,8 @@ int Run::ReadZip(ByteBuffer* zip) {
     if (!ReadInput(u"SOURCE", options.source, zip, &error)) return Refuse(error);
     Say(u"Checking the archive " + Quoted(options.source));
     uint32_t count = 0;
-    if (!CheckZipSource(*zip, &count, &error)) {
+    if (!CheckZipSource(*zip, LimitsBelow(settings.folderName), settings.mainProgram, &count,
+                        &error)) {
         return Refuse(u"SOURCE " + Quoted(options.source) + u" is refused: " + error);
     }
     Say(u"  " + NumberText(count) + u" entries verified, " + SizeText(zip->size()));
@@ -310,7 +322,7 @@ int Run::Pack() {
 }  // namespace
 
 int RunPackTool(const std::vector<std::u16string>& args, const PackConsole& console) {
-    Run run{console, {}, {}};
+    Run run{console, {}, {}, {}};
     std::u16string error;
     if (!ParseCommandLine(args, &run.options, &error)) {
         console.write(true, u"launcher-pack: error: " + error + u"\n\n" + kPackUsage,

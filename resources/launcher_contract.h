@@ -5,9 +5,11 @@
 #ifndef LAUNCHER_CONTRACT_H
 #define LAUNCHER_CONTRACT_H
 
-/* The payload: a zip archive under the string type "zip" (case is ignored), id 117. */
+/* The payload: a zip archive under the string type "zip" (case is ignored), id 117. The type as
+   the resource script writes it, and as text. */
 #define LAUNCHER_PAYLOAD_ID 117
 #define LAUNCHER_PAYLOAD_TYPE zip
+#define LAUNCHER_PAYLOAD_TYPE_NAME "zip"
 
 /* String ids (all in the table's first block, ids 0 to 15). */
 #define LAUNCHER_STRING_MAIN_PROGRAM 1     /* file name at the top of the folder, "*.exe" */
