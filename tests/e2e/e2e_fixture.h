@@ -30,8 +30,10 @@ class LauncherRun : public ::testing::Test {
     void TearDown() override;
 
     // Runs the launcher until it shows a message box, reads and closes the box, and checks that
-    // the launcher then ends with exit code 0.
-    BoxContents RunUntilBox(const std::wstring& launcher, const std::wstring& arguments = L"");
+    // the launcher then ends with exit code 0. With `image`, the box is saved there as a BMP
+    // file first and the path shown in the test's output.
+    BoxContents RunUntilBox(const std::wstring& launcher, const std::wstring& arguments = L"",
+                            const std::wstring& image = L"");
 
     // Runs the launcher, checks that it ends with exit code 0 without a box, and returns the
     // report of the application it started.
