@@ -298,7 +298,7 @@ TEST_F(PackedLauncher, ApplicationsWithNamesOfTheirOwnRunSideBySide) {
     for (const App& app : apps) {
         SCOPED_TRACE(Utf8(app.program));
         const BoxContents box =
-            RunUntilBox(app.launcher, L"", root_ + app.program + L" already running.bmp");
+            RunUntilBox(app.launcher, L"", DriverFolder() + L"box " + app.program + L".bmp");
         EXPECT_EQ(box.text, L"The application is already running.");
         EXPECT_EQ(box.caption, app.title);
         EXPECT_EQ(box.icon, BoxIcon::Exclamation);
