@@ -580,6 +580,16 @@ bool SystemFindResource(uint16_t id, const char16_t* type, const void** data, ui
     return *data != nullptr;
 }
 
+bool SystemLoadString(uint16_t id, std::u16string* text) {
+    // With no buffer, LoadStringW gives the address of the text inside the loaded resource.
+    const wchar_t* found = nullptr;
+    const int length =
+        LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&found), 0);
+    if (length <= 0 || found == nullptr) return false;
+    text->assign(reinterpret_cast<const char16_t*>(found), static_cast<size_t>(length));
+    return true;
+}
+
 int SystemCompareText(const char16_t* a, const char16_t* b) { return lstrcmpW(Wide(a), Wide(b)); }
 
 int SystemCompareFileNames(const char16_t* a, const char16_t* b) {

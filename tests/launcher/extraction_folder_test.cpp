@@ -56,7 +56,7 @@ class ExtractionFolderTest : public testing::Test {
 
     FolderState Prepare() {
         ReleaseFreshFolder(&fresh);
-        fresh = PrepareFreshFolder(temp.u16string() + u"/");
+        fresh = PrepareFreshFolder(temp.u16string() + u"/", DefaultSettings());
         return fresh.state;
     }
 
@@ -65,7 +65,7 @@ class ExtractionFolderTest : public testing::Test {
     void RemoveAside() {
         const PlatformHandle held = PlatformOpenFolder(temp.u16string().c_str());
         ASSERT_NE(held, kInvalidPlatformHandle);
-        RemoveFoldersMovedAside(held);
+        RemoveFoldersMovedAside(held, DefaultSettings());
         PlatformReleaseFolder(held);
     }
 
@@ -234,7 +234,7 @@ TEST_F(ExtractionFolderTest, TheChildGetsTheFolderTextUnlessALinkLeadsThere) {
     if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
     const fs::path linked = scratch.path() / "linked-temp";
     fs::create_directory_symlink(temp, linked);
-    fresh = PrepareFreshFolder(linked.u16string() + u"/");
+    fresh = PrepareFreshFolder(linked.u16string() + u"/", DefaultSettings());
     ASSERT_EQ(fresh.state, FolderState::Ready);
     const std::u16string childText =
         ChildFolderText(fresh.folder, linked.u16string() + u"\\\\VORNIX");

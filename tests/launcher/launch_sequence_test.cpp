@@ -319,22 +319,22 @@ TEST_F(LaunchSequenceTest, ExtractionFolderThatIsALinkIsReplacedByARealFolder) {
 }
 
 TEST_F(LaunchSequenceTest, ExtractionHoldsTheFolderAndItsMainProgram) {
-    ExtractedPayload payload = ExtractPayload();
+    ExtractedPayload payload = ExtractPayload(DefaultSettings());
     EXPECT_EQ(payload.state, PayloadState::Ready);
     // The temporary directory's closing separator and the joined one stay side by side.
     EXPECT_EQ(payload.folderText, temp.u16string() + u"/\\VORNIX");
     EXPECT_NE(payload.fresh.folder, kInvalidPlatformHandle);
     EXPECT_NE(payload.mainProgram, kInvalidPlatformHandle);
-    FinishExtraction(&payload);
+    FinishExtraction(&payload, DefaultSettings());
     EXPECT_EQ(payload.mainProgram, kInvalidPlatformHandle);
     EXPECT_EQ(payload.fresh.folder, kInvalidPlatformHandle);
 }
 
 // An old copy is never started: only what this run wrote.
 TEST_F(LaunchSequenceTest, NoPayloadLeavesTheFolderAloneAndStartsNothing) {
-    ExtractedPayload first = ExtractPayload();
+    ExtractedPayload first = ExtractPayload(DefaultSettings());
     ASSERT_EQ(first.state, PayloadState::Ready);
-    FinishExtraction(&first);
+    FinishExtraction(&first, DefaultSettings());
     WriteFileBytes(folder / "left-over.txt", "x");
     LauncherPayloadData = nullptr;
     LauncherPayloadSize = 0;
@@ -348,10 +348,10 @@ TEST_F(LaunchSequenceTest, NoPayloadLeavesTheFolderAloneAndStartsNothing) {
 TEST_F(LaunchSequenceTest, WithoutATemporaryDirectoryNothingIsStarted) {
     // A temporary directory too long for its buffer: the folder text stays empty.
     setenv("TMPDIR", ("/" + std::string(2100, 't')).c_str(), 1);
-    ExtractedPayload payload = ExtractPayload();
+    ExtractedPayload payload = ExtractPayload(DefaultSettings());
     EXPECT_TRUE(payload.folderText.empty());
     EXPECT_EQ(payload.state, PayloadState::Failed);
-    FinishExtraction(&payload);
+    FinishExtraction(&payload, DefaultSettings());
     Launch();
     EXPECT_EQ(boxes, kChildMissingBox);
     EXPECT_FALSE(fs::exists(report));
