@@ -292,6 +292,20 @@ TEST_F(LaunchSequenceTest, MainProgramThatCannotRunShowsItsErrorCode) {
     EXPECT_EQ(boxes, "错误提示: 启动主程序失败，错误码:(8)。\n");  // ENOEXEC
 }
 
+TEST_F(LaunchSequenceTest, TheStartFailureBoxTakesItsTextAndCaptionFromTheStringTable) {
+    TestArchive archive = Application();
+    archive.entries[0].data = "not a program";
+    UsePayload(archive);
+    ActivePlatformCalls.PlatformLoadString = [](uint16_t id, std::u16string* text) {
+        if (id == LAUNCHER_STRING_TEXT_START_FAILED) *text = u"No start (%d).";
+        if (id == LAUNCHER_STRING_ERROR_CAPTION) *text = u"Other App";
+        return !text->empty();
+    };
+    Launch();
+    ActivePlatformCalls = kSystemCalls;
+    EXPECT_EQ(boxes, "Other App: No start (8).\n");
+}
+
 TEST_F(LaunchSequenceTest, EscapingEntriesAreSkippedAndTheRestIsUnpacked) {
     TestArchive archive = Application();
     archive.entries.push_back(Entry("../escaped.txt", "x"));
