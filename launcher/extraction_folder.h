@@ -16,7 +16,7 @@
 #include "platform/platform.h"
 
 // The folder is settings.folderName in the temporary directory, its main program
-// settings.mainProgram at the folder's top.
+// settings.mainProgram at the folder's top (launcher_settings.h).
 
 // ---- One launcher at a time ----
 

@@ -96,8 +96,9 @@ endfunction()
 # launcher_check_setting(<out> <key> <variable name> <value>): <out> receives the value as the
 # inside of a string of the resource script. The value is refused when the launcher would refuse
 # it too and fall back to its default: empty; control characters (line breaks and tabs allowed in
-# the three box texts); a name that is no single file name Windows keeps as it is; a main program
-# not ending in .exe; a start-failed text without exactly one %d, or with another %.
+# the three box texts); a name that is no single file name Windows keeps as it is; a folder name
+# of the form of a folder moved aside; a main program not ending in .exe; a start-failed text
+# without exactly one %d, or with another %.
 function(launcher_check_setting out key name value)
     if(value STREQUAL "")
         message(FATAL_ERROR "${name} must not be empty")
@@ -113,6 +114,10 @@ function(launcher_check_setting out key name value)
         string(REGEX REPLACE "\\..*$" "" base "${upper}")
         if(base MATCHES "^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|COM[1-9]|LPT[1-9]) *$")
             message(FATAL_ERROR "${name} names a device of Windows: \"${value}\"")
+        endif()
+        # Such a folder would be removed as one moved aside by the launcher of the shorter name.
+        if(key STREQUAL "FOLDER_NAME" AND upper MATCHES "\\.OLD-[0-9]+$")
+            message(FATAL_ERROR "${name} must not end with .old- and a number, as a folder moved aside does: \"${value}\"")
         endif()
     endif()
     if(key STREQUAL "MAIN_PROGRAM" AND NOT upper MATCHES ".\\.EXE$")

@@ -72,7 +72,9 @@ TEST_F(SettingsTable, EveryValueOfTheTableIsUsed) {
 
 TEST_F(SettingsTable, AMissingOrUnusableValueFallsBackAloneToItsDefault) {
     table = kOwnValues;
-    table.erase(LAUNCHER_STRING_FOLDER_NAME);
+    table.erase(LAUNCHER_STRING_TEXT_RUNNING);
+    // The name of a folder moved aside: another launcher's "应用" would remove it.
+    table[LAUNCHER_STRING_FOLDER_NAME] = u"应用.OLD-3";
     table[LAUNCHER_STRING_MAIN_PROGRAM] = u"main.dll";
     // The resource's text is counted, not terminated: a zero inside it would cut the name short.
     table[LAUNCHER_STRING_WINDOW_CLASS] = std::u16string(u"Main\0App", 8);
@@ -90,4 +92,5 @@ TEST_F(SettingsTable, AMissingOrUnusableValueFallsBackAloneToItsDefault) {
     }
     EXPECT_EQ(loaded.caption, u"Main App 启动器");
     EXPECT_EQ(loaded.mainProgram, u"zandro.exe");
+    EXPECT_EQ(loaded.folderName, u"VORNIX");
 }
