@@ -9,11 +9,13 @@
 #include <string>
 
 #include "demo/zandrolib.h"
+#include "resources/launcher_contract.h"
 
 namespace {
 
-const wchar_t kClassName[] = L"vornix";
-const wchar_t kTitle[] = L"Kelmora";
+// The window that a launcher built here looks for.
+const wchar_t kClassName[] = L"" LAUNCHER_DEFAULT_WINDOW_CLASS;
+const wchar_t kTitle[] = L"" LAUNCHER_DEFAULT_WINDOW_TITLE;
 // The window shows only the start of a long Path; the report carries the whole value.
 const size_t kShownPathUnits = 160;
 

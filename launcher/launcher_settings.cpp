@@ -47,11 +47,25 @@ bool CheckName(const std::u16string& name, size_t maxUnits, std::u16string* reas
     return true;
 }
 
+// Whether `text` holds the lower-case ASCII `word` at `at`, in any case.
+bool SpellsAt(const std::u16string& text, size_t at, const char* word) {
+    for (size_t i = 0; word[i] != 0; ++i) {
+        if (at + i >= text.size()) return false;
+        const char16_t c = text[at + i];
+        if ((c >= u'A' && c <= u'Z' ? c | 0x20 : c) != static_cast<char16_t>(word[i])) return false;
+    }
+    return true;
+}
+
 bool EndsWithExe(const std::u16string& name) {
-    if (name.size() <= 4) return false;
-    const std::u16string end = name.substr(name.size() - 4);
-    return end[0] == u'.' && (end[1] | 0x20) == u'e' && (end[2] | 0x20) == u'x' &&
-           (end[3] | 0x20) == u'e';
+    return name.size() > 4 && SpellsAt(name, name.size() - 4, ".exe");
+}
+
+// A launcher moves its old folder aside as "<folder>.old-<number>" and removes every folder of
+// that form later: a folder of such a name would be removed by the launcher of the shorter name.
+bool LooksMovedAside(const std::u16string& name) {
+    const size_t digits = name.find_last_not_of(u"0123456789") + 1;
+    return digits < name.size() && digits >= 5 && SpellsAt(name, digits - 5, ".old-");
 }
 
 bool CheckText(const std::u16string& text, size_t maxUnits, bool multiLine,
@@ -106,7 +120,9 @@ bool CheckSetting(uint16_t id, const std::u16string& value, std::u16string* reas
             if (!CheckName(value, kPathUnits - 1, reason)) return false;
             return EndsWithExe(value) || Fail(reason, u"it must end with .exe");
         case LAUNCHER_STRING_FOLDER_NAME:
-            return CheckName(value, kMaxExtractionFolderUnits, reason);
+            if (!CheckName(value, kMaxExtractionFolderUnits, reason)) return false;
+            return !LooksMovedAside(value) ||
+                   Fail(reason, u"it ends with .old- and a number, as a folder moved aside does");
         case LAUNCHER_STRING_WINDOW_CLASS:
             return CheckText(value, kMaxWindowClassUnits, false, reason);
         case LAUNCHER_STRING_WINDOW_TITLE:

@@ -566,6 +566,8 @@ bool SystemFindResource(uint16_t, const char16_t*, const void** data, uint32_t* 
     return true;
 }
 
+bool SystemLoadString(uint16_t, std::u16string*) { return false; }
+
 int SystemCompareText(const char16_t* a, const char16_t* b) {
     size_t i = 0;
     while (a[i] != 0 && a[i] == b[i]) ++i;

@@ -528,7 +528,10 @@ bool SystemRemoveEntry(PlatformHandle folder, const char16_t* name) {
 // ---- One launcher at a time ----------------------------------------------------------------
 
 PlatformHandle SystemAcquireLock(const char16_t* name, uint32_t waitMs, bool* waited) {
-    const std::wstring full = std::wstring(L"Local\\") + Wide(name);
+    // Object names tell case apart while file names do not: launchers of "App" and "APP" work in
+    // one folder and must share one lock.
+    std::wstring full = std::wstring(L"Local\\") + Wide(name);
+    CharUpperBuffW(&full[0], static_cast<DWORD>(full.size()));
     const HANDLE mutex = CreateMutexW(nullptr, FALSE, full.c_str());
     if (mutex == nullptr) return kInvalidPlatformHandle;
     // An abandoned mutex is had all the same: its holder ended without finishing.
@@ -578,6 +581,16 @@ bool SystemFindResource(uint16_t id, const char16_t* type, const void** data, ui
     if (loaded == nullptr) return false;
     *data = LockResource(loaded);
     return *data != nullptr;
+}
+
+bool SystemLoadString(uint16_t id, std::u16string* text) {
+    // With no buffer, LoadStringW gives the address of the text inside the loaded resource.
+    const wchar_t* found = nullptr;
+    const int length =
+        LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&found), 0);
+    if (length <= 0 || found == nullptr) return false;
+    text->assign(reinterpret_cast<const char16_t*>(found), static_cast<size_t>(length));
+    return true;
 }
 
 int SystemCompareText(const char16_t* a, const char16_t* b) { return lstrcmpW(Wide(a), Wide(b)); }

@@ -12,13 +12,13 @@
 #define LAUNCHER_PAYLOAD_TYPE_NAME "zip"
 
 /* String ids (all in the table's first block, ids 0 to 15). */
-#define LAUNCHER_STRING_MAIN_PROGRAM 1     /* file name at the top of the folder, "*.exe" */
-#define LAUNCHER_STRING_FOLDER_NAME 2      /* the folder under the temporary directory */
-#define LAUNCHER_STRING_WINDOW_CLASS 3     /* the running copy's window: its class... */
-#define LAUNCHER_STRING_WINDOW_TITLE 4     /* ...and its title */
-#define LAUNCHER_STRING_CAPTION 5          /* caption of the "running" and "unpack failed" boxes */
-#define LAUNCHER_STRING_ERROR_CAPTION 6    /* caption of the "start failed" box */
-#define LAUNCHER_STRING_TEXT_RUNNING 7     /* the application is open already */
+#define LAUNCHER_STRING_MAIN_PROGRAM 1  /* file name at the top of the folder, "*.exe" */
+#define LAUNCHER_STRING_FOLDER_NAME 2   /* the folder under the temporary directory */
+#define LAUNCHER_STRING_WINDOW_CLASS 3  /* the running copy's window: its class... */
+#define LAUNCHER_STRING_WINDOW_TITLE 4  /* ...and its title */
+#define LAUNCHER_STRING_CAPTION 5       /* caption of the "running" and "unpack failed" boxes */
+#define LAUNCHER_STRING_ERROR_CAPTION 6 /* caption of the "start failed" box */
+#define LAUNCHER_STRING_TEXT_RUNNING 7  /* the application is open already */
 #define LAUNCHER_STRING_TEXT_UNPACK_FAILED 8
 #define LAUNCHER_STRING_TEXT_START_FAILED 9 /* holds exactly one %d: the error code */
 

@@ -21,6 +21,7 @@ constexpr wchar_t kEscapingLauncher[] = L"launcher_escaping.exe";
 constexpr wchar_t kNamesLauncher[] = L"launcher_names.exe";    // names in Chinese and with accents
 constexpr wchar_t kHolderLauncher[] = L"launcher_holder.exe";  // no window; holds data.bin open
 constexpr wchar_t kBigLauncher[] = L"launcher_big.exe";        // demo, 32 MiB and 300 small files
+constexpr wchar_t kNamedLauncher[] = L"launcher_named.exe";    // demo as Zorvex.exe, own texts
 
 using Report = std::map<std::string, std::wstring>;
 
