@@ -529,9 +529,10 @@ bool SystemRemoveEntry(PlatformHandle folder, const char16_t* name) {
 
 PlatformHandle SystemAcquireLock(const char16_t* name, uint32_t waitMs, bool* waited) {
     // Object names tell case apart while file names do not: launchers of "App" and "APP" work in
-    // one folder and must share one lock.
-    std::wstring full = std::wstring(L"Local\\") + Wide(name);
-    CharUpperBuffW(&full[0], static_cast<DWORD>(full.size()));
+    // one folder and must share one lock. The namespace prefix keeps its own spelling.
+    std::wstring upper = Wide(name);
+    CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
+    const std::wstring full = L"Local\\" + upper;
     const HANDLE mutex = CreateMutexW(nullptr, FALSE, full.c_str());
     if (mutex == nullptr) return kInvalidPlatformHandle;
     // An abandoned mutex is had all the same: its holder ended without finishing.
