@@ -19,6 +19,11 @@ The "before" packer is usually the one built from an older commit, e.g.
     cmake -S /tmp/flat-base -B /tmp/flat-base/out/rel -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DLAUNCHER_TESTS=OFF && cmake --build /tmp/flat-base/out/rel --target launcher-pack
 Needs Debian's python3 with python3-pefile and python3-numpy, unzip and bsdtar.
+
+The Windows builds run the same way through a script each, e.g. /tmp/wine-after:
+    #!/bin/sh
+    WINEPREFIX=$PWD/out/wine WINEDEBUG=-all exec wine out/win32/packer/launcher-pack.exe "$@"
+(start a persistent `wineserver -p` first; paths are Unix paths, which Wine finds on drive Z:).
 """
 
 import argparse
@@ -102,9 +107,12 @@ def run_measured(command):
     child forked from this script would count the script's memory before exec in its peak. The
     peak RSS counts the pages of a file mapped read-only too (clean, shared with the page cache);
     the anonymous part is the memory the process itself allocated."""
-    with tempfile.NamedTemporaryFile("r", suffix=".time") as report:
+    # Standard error goes to a file, not a pipe: a process that the packer's start leaves behind
+    # (Wine's services) would hold a pipe open.
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as report, \
+            tempfile.TemporaryFile() as errors:
         timer = subprocess.Popen(["/usr/bin/time", "-o", report.name, "-f", "%e %M"] + command,
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                                 stdout=subprocess.DEVNULL, stderr=errors)
         anon = 0
         packer = None
         while timer.poll() is None:
@@ -114,8 +122,8 @@ def run_measured(command):
             if packer is not None:
                 anon = max(anon, private_rss(packer) or 0)
             time.sleep(0.005)
-        err = timer.stderr.read().decode(errors="replace")
-        timer.stderr.close()
+        errors.seek(0)
+        err = errors.read().decode(errors="replace")
         if timer.returncode != 0:
             sys.exit(f"{command} failed ({timer.returncode}): {err}")
         wall, rss_kib = report.read().split()[-2:]
@@ -152,9 +160,12 @@ def identity_matrix(before, after, work):
                 outputs = []
                 for which, packer in (("before", before), ("after", after)):
                     out = os.path.join(work, f"identity-{which}.exe")
-                    done = subprocess.run([packer] + arguments + [out], capture_output=True)
-                    if done.returncode != 0:
-                        sys.exit(f"{arguments}: {which} failed: {done.stderr.decode()}")
+                    with tempfile.TemporaryFile() as errors:
+                        done = subprocess.run([packer] + arguments + [out],
+                                              stdout=subprocess.DEVNULL, stderr=errors)
+                        errors.seek(0)
+                        if done.returncode != 0:
+                            sys.exit(f"{arguments}: {which} failed: {errors.read().decode()}")
                     outputs.append(out)
                 if not filecmp.cmp(outputs[0], outputs[1], shallow=False):
                     sys.exit(f"the outputs differ: {arguments}")
