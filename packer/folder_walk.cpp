@@ -17,6 +17,11 @@ bool NameBefore(const PlatformListedEntry& a, const PlatformListedEntry& b) {
     return Utf16ToUtf8(a.name) < Utf16ToUtf8(b.name);
 }
 
+WalkedFacts FactsOf(const PlatformListedEntry& entry) {
+    return WalkedFacts{entry.name,       entry.attributes, entry.size,           entry.creationTime,
+                       entry.accessTime, entry.writeTime,  entry.hasCreationTime};
+}
+
 // A folder's path and a name in it (a drive root such as "C:\" already ends in a separator).
 std::u16string Join(const std::u16string& folder, const char16_t* name) {
     const bool separated = !folder.empty() && (folder.back() == u'/' || folder.back() == u'\\');
@@ -56,13 +61,13 @@ bool WalkInto(const std::u16string& folder, const std::u16string& prefix, const 
         if (isFolder) {
             folders.push_back(&entry);
         } else {
-            entries->push_back({name, path, false, entry});
+            entries->push_back({name, path, false, FactsOf(entry)});
         }
     }
     for (const PlatformListedEntry* entry : folders) {
         const std::u16string path = Join(folder, entry->name);
         const std::u16string name = prefix + entry->name + u"/";
-        entries->push_back({name, path, true, *entry});
+        entries->push_back({name, path, true, FactsOf(*entry)});
         if (!WalkInto(path, name, limits, entries, error)) return false;
     }
     return true;

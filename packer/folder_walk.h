@@ -9,11 +9,23 @@
 #include "packer/entry_names.h"
 #include "platform/platform.h"
 
+// What the listing said of an entry, as the payload records it (without the listing's fixed
+// 260-unit name: a walk holds one record per entry of the payload).
+struct WalkedFacts {
+    std::u16string name;  // the last step
+    uint32_t attributes;
+    uint64_t size;
+    FileTime creationTime;
+    FileTime accessTime;
+    FileTime writeTime;
+    bool hasCreationTime;
+};
+
 struct WalkedEntry {
     std::u16string name;  // relative, "/" between steps, a folder's ending with "/"
     std::u16string path;  // as the system opens it
     bool isFolder;
-    PlatformListedEntry facts;
+    WalkedFacts facts;
 };
 
 // Lists everything below `root`: in each folder its files first, then its sub-folders, each

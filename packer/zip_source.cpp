@@ -64,14 +64,14 @@ bool CheckEntries(ZipArchive* archive, uint32_t count, const NameLimits& limits,
 
 }  // namespace
 
-bool CheckZipSource(const ByteBuffer& zip, const NameLimits& limits,
+bool CheckZipSource(const uint8_t* zip, uint64_t size, const NameLimits& limits,
                     const std::u16string& mainProgram, uint32_t* entryCount,
                     std::u16string* error) {
-    if (zip.size() > UINT32_MAX) {
+    if (size > UINT32_MAX) {
         *error = u"the archive is larger than the launcher's reader can read (4 GiB)";
         return false;
     }
-    ZipArchive* archive = OpenZipFromMemory(zip.data(), static_cast<uint32_t>(zip.size()));
+    ZipArchive* archive = OpenZipFromMemory(zip, static_cast<uint32_t>(size));
     if (archive == nullptr) {
         *error =
             u"not a zip archive that the launcher can read (no valid end record or central "
