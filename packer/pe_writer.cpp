@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "packer/pe_checksum.h"
+#include "packer/text.h"
 
 namespace {
 
@@ -128,6 +129,14 @@ bool BuildPackedImage(const ByteBuffer& file, const PeImage& image, ResourceTree
     const uint64_t sizeOfImage = AlignUp(virtualAddress + contentSize, image.sectionAlignment);
     if (rawOffset + rawSize > UINT32_MAX || sizeOfImage > UINT32_MAX) {
         return Fail(error, u"the program would be larger than a PE file can be (4 GiB)");
+    }
+    if (sizeOfImage > kMaxMappedImageSize) {
+        *error = u"the packed program would take " + SizeText(sizeOfImage) +
+                 u" of address space, and Windows maps a program whole below 2 GiB beside its "
+                 u"own libraries: at most " +
+                 SizeText(kMaxMappedImageSize) +
+                 u" can be relied on; make the payload smaller (a higher --level, fewer files)";
+        return false;
     }
 
     ByteBuffer& head = packed->head;

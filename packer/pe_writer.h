@@ -33,8 +33,14 @@ struct PackedImage {
     bool droppedSignature;  // the image carried a certificate table
 };
 
+// The largest image the packer writes. Windows maps a program's image whole into the lowest
+// 2 GiB of the process, large-address aware or not, where the system's own libraries lie too;
+// images of up to about 1.8 GiB are reported to load. 1.75 GiB leaves a margin.
+constexpr uint64_t kMaxMappedImageSize = 0x70000000;
+
 // Lays out `tree` (sorting it) and builds the new image. False with a reason when the image
-// has no room for another section header or the result would not fit a PE file.
+// has no room for another section header, the result would not fit a PE file, or Windows could
+// not map it (more than kMaxMappedImageSize).
 bool BuildPackedImage(const ByteBuffer& file, const PeImage& image, ResourceTree* tree,
                       PackedImage* packed, std::u16string* error);
 
