@@ -86,3 +86,13 @@ bool WalkFolder(const std::u16string& root, const NameLimits& limits,
     }
     return WalkInto(folder, u"", limits, entries, error);
 }
+
+ZipEntryFacts ZipFactsOf(const WalkedEntry& entry) {
+    return ZipEntryFacts{entry.name,
+                         entry.isFolder,
+                         entry.facts.attributes,
+                         entry.facts.writeTime,
+                         entry.facts.accessTime,
+                         entry.facts.creationTime,
+                         entry.facts.hasCreationTime};
+}

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "packer/entry_names.h"
+#include "packer/zip_writer.h"
 #include "platform/platform.h"
 
 // What the listing said of an entry, as the payload records it (without the listing's fixed
@@ -36,3 +37,6 @@ struct WalkedEntry {
 // Names are checked against `limits`.
 bool WalkFolder(const std::u16string& root, const NameLimits& limits,
                 std::vector<WalkedEntry>* entries, std::u16string* error);
+
+// What the zip writer records of a walked entry.
+ZipEntryFacts ZipFactsOf(const WalkedEntry& entry);

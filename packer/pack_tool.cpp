@@ -229,15 +229,8 @@ int Run::ZipFolder(Payload* payload) {
     zip.level = options.level;
     size_t done = 0;
     for (const WalkedEntry& entry : entries) {
-        const ZipEntryFacts facts{entry.name,
-                                  entry.isFolder,
-                                  entry.facts.attributes,
-                                  entry.facts.writeTime,
-                                  entry.facts.accessTime,
-                                  entry.facts.creationTime,
-                                  entry.facts.hasCreationTime};
         const ZipStreamStatus added =
-            AddZipStreamEntry(&zip, facts, entry.isFolder ? u"" : entry.path, &error);
+            AddZipStreamEntry(&zip, ZipFactsOf(entry), entry.isFolder ? u"" : entry.path, &error);
         if (added == ZipStreamStatus::kWriteFailed) return WriteFailed(error);
         if (added != ZipStreamStatus::kAdded) return Refuse(error);
         if (!entry.isFolder && ++done % kProgressStep == 0) {

@@ -90,17 +90,6 @@ class PackTool : public ::testing::Test {
         return payload == nullptr ? ByteBuffer{} : payload->data;
     }
 
-    // What is left in the scratch folder's top level besides the given names.
-    std::vector<std::string> Leftovers() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(scratch_.path())) {
-            const std::string name = entry.path().filename().u8string();
-            if (name.find("out") == 0 || name.find(".part") != std::string::npos)
-                names.push_back(name);
-        }
-        return names;
-    }
-
     // Unpacks OUTPUT's payload through the launcher's driver and compares it with the source
     // folder: names, bytes, write times and attribute bits, and nothing more.
     void ExpectUnpacksAsTheSource(const std::u16string& output, const std::u16string& folder,
@@ -291,7 +280,7 @@ TEST_F(PackTool, RefusalsNameTheReasonExitWithTwoAndLeaveNoOutput) {
         EXPECT_EQ(Run(c.args), kPackRefused);
         EXPECT_NE(err_.find(c.reason), std::u16string::npos) << Narrow(err_);
         EXPECT_EQ(err_.find(u"launcher-pack: error: "), 0u);
-        EXPECT_TRUE(Leftovers().empty());
+        EXPECT_TRUE(PackLeftovers(scratch_.path()).empty());
     }
     EXPECT_EQ(ReadFileBytes(scratch_.path() / "launcher.exe"),
               std::string(stub.begin(), stub.end()));
@@ -357,7 +346,7 @@ TEST_F(PackTool, RefusesNamesAndTextsTheLauncherCouldNotUse) {
         EXPECT_EQ(Run(c.args), kPackRefused);
         EXPECT_NE(err_.find(c.reason), std::u16string::npos) << Narrow(err_);
         EXPECT_EQ(err_.find(u"launcher-pack: error: "), 0u);
-        EXPECT_TRUE(Leftovers().empty());
+        EXPECT_TRUE(PackLeftovers(scratch_.path()).empty());
     }
     // The same folder with names that fit.
     EXPECT_EQ(Run({u"--main-program", u"myapp.EXE", u"--folder-name", u"MyApp Files", stub_,
@@ -376,7 +365,7 @@ TEST_F(PackTool, RefusesFilesItCannotReadAndLinksToFolders) {
     ASSERT_EQ(symlink("/tmp", (scratch_.path() / "app" / "elsewhere").c_str()), 0);
     EXPECT_EQ(Run({stub_, Path(u"app"), Path(u"out.exe")}), kPackRefused);
     EXPECT_NE(err_.find(u"is a link to a folder"), std::u16string::npos) << Narrow(err_);
-    EXPECT_TRUE(Leftovers().empty());
+    EXPECT_TRUE(PackLeftovers(scratch_.path()).empty());
 }
 #endif
 
@@ -392,7 +381,7 @@ TEST_F(PackTool, AFailedWriteLeavesTheEarlierOutputAlone) {
     EXPECT_EQ(status, kPackWriteFailed);
     EXPECT_NE(err_.find(u"cannot write"), std::u16string::npos) << Narrow(err_);
     EXPECT_EQ(ReadFileBytes(scratch_.path() / "out.exe"), "an earlier output");
-    EXPECT_EQ(Leftovers(), std::vector<std::string>{"out.exe"});
+    EXPECT_EQ(PackLeftovers(scratch_.path()), std::vector<std::string>{"out.exe"});
 }
 
 }  // namespace

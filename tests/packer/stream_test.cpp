@@ -72,17 +72,6 @@ void ExpectChecksumHolds(const ByteBuffer& file) {
     EXPECT_EQ(ReadLe32(file.data() + at), PlainChecksum(file, at));
 }
 
-// The facts ZipFolder records for a walked entry.
-ZipEntryFacts FactsOf(const WalkedEntry& entry) {
-    return ZipEntryFacts{entry.name,
-                         entry.isFolder,
-                         entry.facts.attributes,
-                         entry.facts.writeTime,
-                         entry.facts.accessTime,
-                         entry.facts.creationTime,
-                         entry.facts.hasCreationTime};
-}
-
 // Access times that reading the files and listing the folders (the packer, then the reference)
 // no longer move, so that both record the same times: a relatime mount moves an access time that
 // is not later than the file's last change, or a day old. POSIX sets them a day ahead.
@@ -149,7 +138,7 @@ class Streaming : public ::testing::Test {
             if (!entry.isFolder) {
                 EXPECT_TRUE(PlatformReadWholeFile(entry.path.c_str(), 0xFFFFFFFF, &data));
             }
-            EXPECT_TRUE(AddZipEntry(&writer, FactsOf(entry), data, &error)) << Narrow(error);
+            EXPECT_TRUE(AddZipEntry(&writer, ZipFactsOf(entry), data, &error)) << Narrow(error);
         }
         EXPECT_TRUE(FinishZip(&writer, &error));
         return writer.archive;
@@ -176,18 +165,6 @@ class Streaming : public ::testing::Test {
                               streams});
         err_ = streams[1];
         return status;
-    }
-
-    // What is in the scratch folder's top level whose name starts with "out" or holds ".part".
-    std::vector<std::string> Leftovers() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(scratch_.path())) {
-            const std::string name = entry.path().filename().u8string();
-            if (name.find("out") == 0 || name.find(".part") != std::string::npos)
-                names.push_back(name);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
     }
 
     ScratchFolder scratch_;
@@ -219,7 +196,7 @@ TEST_F(Streaming, ZipStreamWritesZipWritersBytesAcrossBlockBoundaries) {
             zip.level = level;
             zip.blockSize = readBlocks[r];
             for (const WalkedEntry& entry : entries) {
-                ASSERT_EQ(AddZipStreamEntry(&zip, FactsOf(entry), entry.path, &error),
+                ASSERT_EQ(AddZipStreamEntry(&zip, ZipFactsOf(entry), entry.path, &error),
                           ZipStreamStatus::kAdded)
                     << Narrow(error);
             }
@@ -276,7 +253,7 @@ TEST_F(Streaming, PackedImagesAreTheInMemoryPathsByteForByte) {
     ASSERT_EQ(Pack({stub, Path(u"app.zip"), Path(u"out.exe")}), kPackDone) << Narrow(err_);
     EXPECT_TRUE(Bytes("out.exe") == ReferenceImage(Fixture("stub_rsrc_last.exe"), zip));
     ExpectChecksumHolds(Bytes("out.exe"));
-    EXPECT_EQ(Leftovers(), std::vector<std::string>{"out.exe"});
+    EXPECT_EQ(PackLeftovers(scratch_.path()), std::vector<std::string>{"out.exe"});
 }
 
 // A launcher with the payload in two languages: the second copy is made from the first in the
@@ -353,7 +330,7 @@ TEST_F(Streaming, AFailureAnywhereLeavesOutputAndNoFileBesideIt) {
             EXPECT_NE(status, kPackDone);
             EXPECT_NE(err_.find(u"launcher-pack: error: "), std::u16string::npos);
             EXPECT_EQ(ReadFileBytes(scratch_.path() / "out.exe"), "an earlier output");
-            EXPECT_EQ(Leftovers(), std::vector<std::string>{"out.exe"});
+            EXPECT_EQ(PackLeftovers(scratch_.path()), std::vector<std::string>{"out.exe"});
             if (n > 200) break;
         }
     }
