@@ -2,16 +2,20 @@
 // "Kelmora" that shows where the program runs from, how it was started and which library copy
 // it loaded. When ZANDRO_REPORT names a file, the same facts are written there (UTF-8, one
 // "key=value" line each) once the window exists, so scripts and tests can read what it saw.
+// ZANDRO_WINDOW_CLASS and ZANDRO_WINDOW_TITLE give the window another class and title, as
+// another application packed into a launcher of its own has.
 #include <windows.h>
 
 #include <string>
 
 #include "demo/zandrolib.h"
+#include "resources/launcher_contract.h"
 
 namespace {
 
-const wchar_t kClassName[] = L"vornix";
-const wchar_t kTitle[] = L"Kelmora";
+// The window that a launcher built here looks for.
+const wchar_t kClassName[] = L"" LAUNCHER_DEFAULT_WINDOW_CLASS;
+const wchar_t kTitle[] = L"" LAUNCHER_DEFAULT_WINDOW_TITLE;
 // The window shows only the start of a long Path; the report carries the whole value.
 const size_t kShownPathUnits = 160;
 
@@ -139,16 +143,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     g_facts.path = Environment(L"Path");
     g_facts.library = DescribeLibrary();
 
+    std::wstring className = Environment(L"ZANDRO_WINDOW_CLASS");
+    std::wstring title = Environment(L"ZANDRO_WINDOW_TITLE");
+    if (className.empty()) className = kClassName;
+    if (title.empty()) title = kTitle;
+
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = className.c_str();
     if (RegisterClassW(&windowClass) == 0) return 1;
 
-    HWND window = CreateWindowW(kClassName, kTitle, WS_OVERLAPPEDWINDOW, 40, 40, 760, 260, nullptr,
-                                nullptr, instance, nullptr);
+    HWND window = CreateWindowW(className.c_str(), title.c_str(), WS_OVERLAPPEDWINDOW, 40, 40, 760,
+                                260, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return 1;
     ShowWindow(window, showCommand);
     UpdateWindow(window);

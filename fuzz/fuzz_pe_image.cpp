@@ -1,6 +1,6 @@
 // Reads arbitrary bytes as a launcher: the PE layout, the resource tree and any version record,
-// then packs it as the packer does (new payload, new icon, new version texts) and reads the
-// result back. Besides the sanitizers it checks what the packer relies on: a refusal always
+// then packs it as the packer does (new payload, icon, version texts, names and texts) and reads
+// the result back. Besides the sanitizers it checks what the packer relies on: a refusal always
 // says why, an image that was packed reads back with the new payload, and a version record
 // that was written reads back and writes the same again.
 #include <cstddef>
@@ -12,6 +12,7 @@
 #include "packer/pe_image.h"
 #include "packer/pe_writer.h"
 #include "packer/resource_tree.h"
+#include "packer/string_table.h"
 #include "packer/version_record.h"
 
 namespace {
@@ -48,6 +49,20 @@ void EditVersionRecords(ResourceTree* tree) {
     }
 }
 
+// Sets two of the launcher's names and texts: unless a block is refused as damaged (with a
+// reason), the launcher then reads exactly those values.
+void EditStrings(ResourceTree* tree) {
+    std::u16string error;
+    const SettingValues values = {{LAUNCHER_STRING_FOLDER_NAME, u"Fuzz"},
+                                  {LAUNCHER_STRING_TEXT_RUNNING, u"open"}};
+    if (!SetStrings(tree, values, 1033, &error)) {
+        Require(!error.empty());
+        return;
+    }
+    const LauncherSettings settings = SettingsOfTree(*tree, 1033);
+    Require(settings.folderName == u"Fuzz" && settings.textRunning == u"open");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -60,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     EditVersionRecords(&tree);
+    EditStrings(&tree);
     const IconImage icon{16, 16, 0, 0, 1, 32, ByteBuffer(40, 0)};
     ReplaceIconGroup(&tree, {icon}, 1033, &error);
     const ByteBuffer payload = {'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0,

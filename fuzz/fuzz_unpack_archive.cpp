@@ -40,7 +40,7 @@ std::set<std::u16string> FilesOnDisk(const fs::path& folder) {
 }
 
 FreshFolder Prepare(const fs::path& temp) {
-    FreshFolder fresh = PrepareFreshFolder(temp.u16string() + u"/");
+    FreshFolder fresh = PrepareFreshFolder(temp.u16string() + u"/", DefaultSettings());
     Require(fresh.state == FolderState::Ready);
     return fresh;
 }
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The next start finds it all, read-only files included, moves it aside and removes it.
     fresh = Prepare(temp);
     Require(FilesOnDisk(folder).empty());
-    RemoveFoldersMovedAside(fresh.temp);
+    RemoveFoldersMovedAside(fresh.temp, DefaultSettings());
     ReleaseFreshFolder(&fresh);
     std::error_code error;
     Require(std::distance(fs::directory_iterator(temp, error), fs::directory_iterator()) == 1);

@@ -5,8 +5,6 @@
 #include "platform/platform.h"
 
 namespace {
-constexpr char16_t kStartFailedFormat[] = u"启动主程序失败，错误码:(%d)。";
-constexpr char16_t kErrorCaption[] = u"错误提示";
 constexpr size_t kMessageUnits = 1024;
 }  // namespace
 
@@ -29,8 +27,10 @@ bool CreateChildProcess(const std::u16string& childPath, uint32_t* error) {
     return false;
 }
 
-void ShowStartFailure(uint32_t error) {
+void ShowStartFailure(const LauncherSettings& settings, uint32_t error) {
+    // The text holds one "%d" and no other directive, and is short enough for the buffer with
+    // any number (CheckSetting).
     char16_t message[kMessageUnits] = {};
-    PlatformFormatInteger(message, kStartFailedFormat, static_cast<int32_t>(error));
-    PlatformMessageBox(message, kErrorCaption, kMessageBoxError);
+    PlatformFormatInteger(message, settings.textStartFailed.c_str(), static_cast<int32_t>(error));
+    PlatformMessageBox(message, settings.errorCaption.c_str(), kMessageBoxError);
 }

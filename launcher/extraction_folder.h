@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "launcher/launcher_settings.h"
 #include "platform/platform.h"
 
-constexpr char16_t kFolderName[] = u"VORNIX";
-constexpr char16_t kMainProgram[] = u"zandro.exe";
+// The folder is settings.folderName in the temporary directory, its main program
+// settings.mainProgram at the folder's top (launcher_settings.h).
 
 // ---- One launcher at a time ----
 
@@ -29,8 +30,9 @@ struct LauncherLock {
 };
 
 // Taken before the launcher touches anything of the folder, and held until the child has started
-// and what earlier runs left aside is gone.
-LauncherLock AcquireLauncherLock();
+// and what earlier runs left aside is gone. Named after the folder, so that launchers of other
+// folders go their own way.
+LauncherLock AcquireLauncherLock(const LauncherSettings& settings);
 void ReleaseLauncherLock(const LauncherLock& lock);
 
 // ---- A folder of this run's own ----
@@ -52,15 +54,16 @@ struct FreshFolder {
 // program cannot be removed (a running program's file cannot), else it is moved aside under a name
 // of the launcher's own, to be removed once the child has started; anything else in its place
 // makes the folder unavailable.
-FreshFolder PrepareFreshFolder(const std::u16string& tempPath);
+FreshFolder PrepareFreshFolder(const std::u16string& tempPath, const LauncherSettings& settings);
 
 // Releases what PrepareFreshFolder holds.
 void ReleaseFreshFolder(FreshFolder* fresh);
 
 // Removes every folder that a run moved aside in the temporary directory, this run's and those
 // that an interrupted run left, as far as it can: a file in use stays, with its folders, until a
-// later run. Nothing there is followed through a link.
-void RemoveFoldersMovedAside(PlatformHandle temp);
+// later run. Only the folder's own are touched (those of a launcher with another folder name are
+// not). Nothing there is followed through a link.
+void RemoveFoldersMovedAside(PlatformHandle temp, const LauncherSettings& settings);
 
 // ---- What this run wrote ----
 

@@ -6,67 +6,68 @@
 #include "platform/platform.h"
 
 namespace {
-constexpr char16_t kWindowClass[] = u"vornix";
-constexpr char16_t kWindowTitle[] = u"Kelmora";  // also the caption of this sequence's boxes
-constexpr char16_t kChildName[] = u"\\zandro.exe";
-constexpr char16_t kAlreadyOpen[] = u"程序已打开!";
-constexpr char16_t kChildMissing[] = u"释放文件失败或文件被占用！";
 
 // What the user is told once the launcher has let go of everything.
 enum class Outcome { Started, AlreadyOpen, NotStarted, StartFailed };
 
 // Brings the application's window to the front when it has one.
-bool BringWindowForward() {
-    const PlatformWindow running = PlatformFindWindow(kWindowClass, kWindowTitle);
+bool BringWindowForward(const LauncherSettings& settings) {
+    const PlatformWindow running =
+        PlatformFindWindow(settings.windowClass.c_str(), settings.windowTitle.c_str());
     if (running != 0) PlatformSetForegroundWindow(running);
     return running != 0;
 }
 
 // Unpacks and starts, holding the launchers' lock. `waited`: another launcher worked first, so an
 // application found running is the one it started.
-Outcome Launch(bool waited, uint32_t* error) {
+Outcome Launch(const LauncherSettings& settings, bool waited, uint32_t* error) {
     // The other launcher started the application meanwhile.
-    if (waited && BringWindowForward()) return Outcome::AlreadyOpen;
-    ExtractedPayload payload = ExtractPayload();
+    if (waited && BringWindowForward(settings)) return Outcome::AlreadyOpen;
+    ExtractedPayload payload = ExtractPayload(settings);
     Outcome outcome = Outcome::NotStarted;
     if (payload.state == PayloadState::Ready) {
         PrependToPath(payload.folderText);
         // The folder, and the main program in it, stay held until the child has started.
-        outcome = CreateChildProcess(payload.folderText + kChildName, error) ? Outcome::Started
-                                                                             : Outcome::StartFailed;
+        const std::u16string child = JoinPath(payload.folderText, settings.mainProgram);
+        outcome = CreateChildProcess(child, error) ? Outcome::Started : Outcome::StartFailed;
     } else if (payload.state == PayloadState::ApplicationRunning && waited) {
-        BringWindowForward();
+        BringWindowForward(settings);
         outcome = Outcome::AlreadyOpen;
     }
-    FinishExtraction(&payload);
+    FinishExtraction(&payload, settings);
     return outcome;
 }
 
 }  // namespace
 
 int RunLauncher() {
-    if (BringWindowForward()) {
-        PlatformMessageBox(kAlreadyOpen, kWindowTitle, kMessageBoxWarning);
+    const LauncherSettings settings = LoadLauncherSettings();
+    if (BringWindowForward(settings)) {
+        PlatformMessageBox(settings.textRunning.c_str(), settings.caption.c_str(),
+                           kMessageBoxWarning);
         return 0;
     }
     // Another launcher at work is waited for; nothing of the folder is touched meanwhile.
-    const LauncherLock lock = AcquireLauncherLock();
+    const LauncherLock lock = AcquireLauncherLock(settings);
     uint32_t error = 0;
-    const Outcome outcome =
-        lock.handle != kInvalidPlatformHandle ? Launch(lock.waited, &error) : Outcome::NotStarted;
+    const Outcome outcome = lock.handle != kInvalidPlatformHandle
+                                ? Launch(settings, lock.waited, &error)
+                                : Outcome::NotStarted;
     // Released before any box, which may stay open for long: the next launcher need not wait.
     ReleaseLauncherLock(lock);
     switch (outcome) {
         case Outcome::Started:
             break;
         case Outcome::AlreadyOpen:
-            PlatformMessageBox(kAlreadyOpen, kWindowTitle, kMessageBoxWarning);
+            PlatformMessageBox(settings.textRunning.c_str(), settings.caption.c_str(),
+                               kMessageBoxWarning);
             break;
         case Outcome::NotStarted:
-            PlatformMessageBox(kChildMissing, kWindowTitle, kMessageBoxError);
+            PlatformMessageBox(settings.textUnpackFailed.c_str(), settings.caption.c_str(),
+                               kMessageBoxError);
             break;
         case Outcome::StartFailed:
-            ShowStartFailure(error);
+            ShowStartFailure(settings, error);
             break;
     }
     return 0;

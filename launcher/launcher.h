@@ -6,12 +6,17 @@
 #include <string>
 
 #include "launcher/extraction_folder.h"
+#include "launcher/launcher_settings.h"
 #include "platform/platform.h"
 
 // The whole launch: single-instance check, one launcher at a time, unpacking, search path, child.
 // Always returns 0. The child is started only from a folder that this run made and that holds
 // exactly what it unpacked.
 int RunLauncher();
+
+// The names and texts from the launcher's own string table: each value that is there and passes
+// CheckSetting, the default for each other one.
+LauncherSettings LoadLauncherSettings();
 
 enum class PayloadState {
     Ready,               // the folder holds exactly the payload, written whole
@@ -26,16 +31,16 @@ struct ExtractedPayload {
     // directory is reached through a link); empty without a temporary directory.
     std::u16string folderText;
     FreshFolder fresh;           // the temporary directory and the new folder, held
-    PlatformHandle mainProgram;  // "zandro.exe", open so that nobody changes it (when Ready)
+    PlatformHandle mainProgram;  // the main program, open so that nobody changes it (when Ready)
 };
 
 // Forms the extraction folder text, makes the folder anew and unpacks the payload into it, then
 // checks that the folder holds exactly what this run wrote.
-ExtractedPayload ExtractPayload();
+ExtractedPayload ExtractPayload(const LauncherSettings& settings);
 
 // Once the child has started (or could not be): lets go of the folder and the main program, then
 // removes the folders moved aside.
-void FinishExtraction(ExtractedPayload* payload);
+void FinishExtraction(ExtractedPayload* payload, const LauncherSettings& settings);
 
 struct UnpackResult {
     WrittenFiles written;
@@ -63,4 +68,4 @@ std::u16string ChildCommandLine(const std::u16string& childPath);
 bool CreateChildProcess(const std::u16string& childPath, uint32_t* error);
 
 // Tells the user that the main program could not be started, with the error code.
-void ShowStartFailure(uint32_t error);
+void ShowStartFailure(const LauncherSettings& settings, uint32_t error);

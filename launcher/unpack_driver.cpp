@@ -12,8 +12,10 @@
 namespace {
 
 constexpr uint32_t kTempPathUnits = 2046;
-constexpr uint16_t kPayloadId = 117;
-constexpr char16_t kPayloadType[] = u"zip";
+// The payload's resource type is a bare word in the contract, as the resource script takes it.
+#define PAYLOAD_WORD_TEXT(word) #word
+#define PAYLOAD_WORD(word) PAYLOAD_WORD_TEXT(word)
+constexpr char16_t kPayloadType[] = u"" PAYLOAD_WORD(LAUNCHER_PAYLOAD_TYPE);
 
 // The steps of a path in NormalizedPath's form ("a\\b" has "a" and "b").
 std::vector<std::u16string> Steps(const std::u16string& normal) {
@@ -108,7 +110,7 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
     return true;
 }
 
-ExtractedPayload ExtractPayload() {
+ExtractedPayload ExtractPayload(const LauncherSettings& settings) {
     ExtractedPayload result{
         PayloadState::Failed,
         u"",
@@ -119,12 +121,14 @@ ExtractedPayload ExtractPayload() {
     if (length == 0 || length >= kTempPathUnits) return result;
     // The temporary directory ends with a separator and JoinPath adds one more: the folder text
     // holds two in a row before the folder name, and every path formed from it keeps them.
-    result.folderText = JoinPath(tempPath, kFolderName);
+    result.folderText = JoinPath(tempPath, settings.folderName);
 
     const void* payload = nullptr;
     uint32_t payloadSize = 0;
-    if (!PlatformFindResource(kPayloadId, kPayloadType, &payload, &payloadSize)) return result;
-    result.fresh = PrepareFreshFolder(tempPath);
+    if (!PlatformFindResource(LAUNCHER_PAYLOAD_ID, kPayloadType, &payload, &payloadSize)) {
+        return result;
+    }
+    result.fresh = PrepareFreshFolder(tempPath, settings);
     if (result.fresh.state == FolderState::ApplicationRunning) {
         result.state = PayloadState::ApplicationRunning;
     }
@@ -139,19 +143,19 @@ ExtractedPayload ExtractPayload() {
         return result;
     }
     // Held from here until the child has started, so that what the check saw is what starts.
-    result.mainProgram = HoldWrittenFile(folder, unpacked.written, kMainProgram);
+    result.mainProgram = HoldWrittenFile(folder, unpacked.written, settings.mainProgram.c_str());
     if (result.mainProgram == kInvalidPlatformHandle) return result;
     if (HoldsExactlyWrittenFiles(folder, unpacked.written)) result.state = PayloadState::Ready;
     return result;
 }
 
-void FinishExtraction(ExtractedPayload* payload) {
+void FinishExtraction(ExtractedPayload* payload, const LauncherSettings& settings) {
     if (payload->mainProgram != kInvalidPlatformHandle) PlatformCloseFile(payload->mainProgram);
     payload->mainProgram = kInvalidPlatformHandle;
     const PlatformHandle temp = payload->fresh.temp;
     payload->fresh.temp = kInvalidPlatformHandle;
     ReleaseFreshFolder(&payload->fresh);
     if (temp == kInvalidPlatformHandle) return;
-    RemoveFoldersMovedAside(temp);
+    RemoveFoldersMovedAside(temp, settings);
     PlatformReleaseFolder(temp);
 }

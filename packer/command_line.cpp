@@ -9,7 +9,8 @@ const char16_t kPackUsage[] =
     u"\n"
     u"Makes OUTPUT, a copy of LAUNCHER (a launcher.exe built by this project) that carries\n"
     u"SOURCE as its application: a folder, which is zipped, or a .zip, embedded as it is.\n"
-    u"zandro.exe must be at the top of SOURCE.\n"
+    u"The main program (zandro.exe unless --main-program says otherwise) must be at the top\n"
+    u"of SOURCE.\n"
     u"\n"
     u"options:\n"
     u"  --icon FILE.ico       replace the program's icon by all images of FILE.ico\n"
@@ -19,6 +20,19 @@ const char16_t kPackUsage[] =
     u"  --company TEXT        its CompanyName\n"
     u"  --copyright TEXT      its LegalCopyright\n"
     u"  --level 0-9           deflate level for a folder SOURCE (default 9, 0 stores)\n"
+    u"\n"
+    u"The launcher's names and texts (each kept as LAUNCHER has it unless given):\n"
+    u"  --main-program NAME.exe  the program it starts, at the top of SOURCE\n"
+    u"  --folder-name NAME       its folder in %TEMP%, a name of its application's own\n"
+    u"  --window-class TEXT      the class and title of the application's window, by which\n"
+    u"  --window-title TEXT        a running copy is found and brought to the front\n"
+    u"  --caption TEXT           caption of the first two boxes (default: the window title)\n"
+    u"  --error-caption TEXT     caption of the box for a failed start\n"
+    u"  --text-running TEXT      box text: the application is running already\n"
+    u"  --text-unpack-failed TEXT  box text: unpacking failed or a file is in use\n"
+    u"  --text-start-failed TEXT   box text: the start failed; one %d shows the error code\n"
+    u"  --texts en|zh            the three box texts and the error caption in English, or\n"
+    u"                           the launcher's own Chinese ones; options above win\n"
     u"  --help                show this text\n"
     u"\n"
     u"Exit status: 0 done, 1 OUTPUT could not be written, 2 refused (the reason is shown).\n"
@@ -26,20 +40,74 @@ const char16_t kPackUsage[] =
 
 namespace {
 
-// Options that take a value, and the version record's key that each text option sets.
+// Options that take a value: the version record's key that a version text sets, or the string
+// id of a launcher setting.
 struct ValueOption {
     const char16_t* name;
-    const char16_t* versionKey;  // null for --icon, --version and --level
+    const char16_t* versionKey;  // null for all but the version texts
+    uint16_t settingId;          // 0 for all but the launcher's settings
 };
 constexpr ValueOption kOptions[] = {
-    {u"--icon", nullptr},
-    {u"--version", nullptr},
-    {u"--level", nullptr},
-    {u"--product-name", u"ProductName"},
-    {u"--description", u"FileDescription"},
-    {u"--company", u"CompanyName"},
-    {u"--copyright", u"LegalCopyright"},
+    {u"--icon", nullptr, 0},
+    {u"--version", nullptr, 0},
+    {u"--level", nullptr, 0},
+    {u"--texts", nullptr, 0},
+    {u"--product-name", u"ProductName", 0},
+    {u"--description", u"FileDescription", 0},
+    {u"--company", u"CompanyName", 0},
+    {u"--copyright", u"LegalCopyright", 0},
+    {u"--main-program", nullptr, LAUNCHER_STRING_MAIN_PROGRAM},
+    {u"--folder-name", nullptr, LAUNCHER_STRING_FOLDER_NAME},
+    {u"--window-class", nullptr, LAUNCHER_STRING_WINDOW_CLASS},
+    {u"--window-title", nullptr, LAUNCHER_STRING_WINDOW_TITLE},
+    {u"--caption", nullptr, LAUNCHER_STRING_CAPTION},
+    {u"--error-caption", nullptr, LAUNCHER_STRING_ERROR_CAPTION},
+    {u"--text-running", nullptr, LAUNCHER_STRING_TEXT_RUNNING},
+    {u"--text-unpack-failed", nullptr, LAUNCHER_STRING_TEXT_UNPACK_FAILED},
+    {u"--text-start-failed", nullptr, LAUNCHER_STRING_TEXT_START_FAILED},
 };
+
+// The ready sets of --texts: the error caption and the three box texts.
+struct TextSet {
+    const char16_t* name;
+    const char16_t* errorCaption;
+    const char16_t* running;
+    const char16_t* unpackFailed;
+    const char16_t* startFailed;
+};
+constexpr TextSet kTextSets[] = {
+    {u"en", u"Error", u"The application is already running.",
+     u"Could not unpack the application, or one of its files is in use.",
+     u"Could not start the application (error %d)."},
+    {u"zh", u"" LAUNCHER_DEFAULT_ERROR_CAPTION, u"" LAUNCHER_DEFAULT_TEXT_RUNNING,
+     u"" LAUNCHER_DEFAULT_TEXT_UNPACK_FAILED, u"" LAUNCHER_DEFAULT_TEXT_START_FAILED},
+};
+
+bool HasSetting(const SettingValues& values, uint16_t id) {
+    for (const auto& value : values) {
+        if (value.first == id) return true;
+    }
+    return false;
+}
+
+// What the single options leave unset: the texts of --texts, and the caption from the title.
+void CompleteSettings(const TextSet* texts, SettingValues* values) {
+    SettingValues implied;  // copies: `values` grows below
+    if (texts != nullptr) {
+        implied = {{LAUNCHER_STRING_ERROR_CAPTION, texts->errorCaption},
+                   {LAUNCHER_STRING_TEXT_RUNNING, texts->running},
+                   {LAUNCHER_STRING_TEXT_UNPACK_FAILED, texts->unpackFailed},
+                   {LAUNCHER_STRING_TEXT_START_FAILED, texts->startFailed}};
+    }
+    for (const auto& value : *values) {
+        if (value.first == LAUNCHER_STRING_WINDOW_TITLE) {
+            implied.emplace_back(LAUNCHER_STRING_CAPTION, value.second);
+        }
+    }
+    for (const auto& value : implied) {
+        if (!HasSetting(*values, value.first)) values->push_back(value);
+    }
+}
 
 bool Fail(std::u16string* error, const std::u16string& reason) {
     *error = reason;
@@ -49,7 +117,13 @@ bool Fail(std::u16string* error, const std::u16string& reason) {
 bool ApplyOption(const ValueOption& option, const std::u16string& value, PackOptions* options,
                  std::u16string* error) {
     const std::u16string name = option.name;
-    if (option.versionKey != nullptr) {
+    std::u16string reason;
+    if (option.settingId != 0) {
+        if (!CheckSetting(option.settingId, value, &reason)) {
+            return Fail(error, name + u" " + Quoted(value) + u" is refused: " + reason);
+        }
+        options->settings.emplace_back(option.settingId, value);
+    } else if (option.versionKey != nullptr) {
         options->version.texts.emplace_back(option.versionKey, value);
     } else if (name == u"--icon") {
         if (value.empty()) return Fail(error, u"--icon needs a file");
@@ -62,6 +136,11 @@ bool ApplyOption(const ValueOption& option, const std::u16string& value, PackOpt
                             value + u"\"");
         }
         options->version.setNumbers = true;
+    } else if (name == u"--texts") {
+        // Found here, applied once all single options are known.
+        if (value != u"en" && value != u"zh") {
+            return Fail(error, u"--texts needs en or zh; got " + Quoted(value));
+        }
     } else {
         if (value.size() != 1 || value[0] < u'0' || value[0] > u'9') {
             return Fail(error, u"--level needs a number from 0 to 9; got \"" + value + u"\"");
@@ -98,6 +177,7 @@ bool ParseCommandLine(const std::vector<std::u16string>& args, PackOptions* opti
     *options = PackOptions{};
     std::vector<std::u16string> positional;
     std::vector<std::u16string> seen;
+    const TextSet* texts = nullptr;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::u16string& arg = args[i];
@@ -133,7 +213,11 @@ bool ParseCommandLine(const std::vector<std::u16string>& args, PackOptions* opti
             return Fail(error, name + u" needs a value");
         }
         if (!ApplyOption(*option, value, options, error)) return false;
+        for (const TextSet& set : kTextSets) {
+            if (name == u"--texts" && value == set.name) texts = &set;
+        }
     }
+    CompleteSettings(texts, &options->settings);
     if (positional.size() != 3) {
         return Fail(error, u"expected LAUNCHER, SOURCE and OUTPUT, got " +
                                NumberText(positional.size()) +

@@ -1,13 +1,17 @@
 // The packer's command line:
 //   launcher-pack [--icon FILE.ico] [--version A.B.C.D] [--product-name TEXT]
 //                 [--description TEXT] [--company TEXT] [--copyright TEXT] [--level 0-9]
-//                 LAUNCHER SOURCE OUTPUT
+//                 [--main-program NAME.exe] [--folder-name NAME] [--window-class TEXT]
+//                 [--window-title TEXT] [--caption TEXT] [--error-caption TEXT]
+//                 [--text-running TEXT] [--text-unpack-failed TEXT] [--text-start-failed TEXT]
+//                 [--texts en|zh] LAUNCHER SOURCE OUTPUT
 // Options also take the form --name=VALUE; "--" ends them.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "packer/string_table.h"
 #include "packer/version_record.h"
 
 struct PackOptions {
@@ -16,6 +20,9 @@ struct PackOptions {
     VersionEdit version;
     int level = 9;
     bool levelGiven = false;
+    // The launcher's names and texts to set (string id, value), each checked; every other one
+    // stays as LAUNCHER has it.
+    SettingValues settings;
     std::u16string launcher;
     std::u16string source;
     std::u16string output;

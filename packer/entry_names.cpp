@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr char16_t kMainProgram[] = u"ZANDRO.EXE";
-
 // Upper case as NTFS compares names, for the scripts whose letters have two cases most often
 // met in file names: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic.
 char16_t FoldCase(char16_t c) {
@@ -50,47 +48,41 @@ bool Refuse(std::u16string* reason, const std::u16string& name, const std::u16st
     return false;
 }
 
-// The first character of a step that Windows does not allow in a name, or 0.
-char16_t ForbiddenCharacter(const std::u16string& step) {
-    for (char16_t c : step) {
-        if (c < 0x20 || c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' ||
-            c == u'*') {
-            return c;
-        }
-    }
-    return 0;
-}
-
-bool HasUnpairedSurrogate(const std::u16string& text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::u16string CharacterText(char16_t c) {
     if (c < 0x20) return u"a control character (" + NumberText(c) + u")";
     return std::u16string(u"\"") + c + u"\"";
 }
 
-std::u16string LengthReason(size_t length, size_t limit, const char16_t* what) {
+std::u16string Folded(const std::u16string& name) {
+    std::u16string folded;
+    for (char16_t c : name) folded += FoldCase(c);
+    return folded;
+}
+
+std::u16string LengthReason(size_t length, size_t limit, const char16_t* what,
+                            const NameLimits& limits) {
     return u"is too long: " + NumberText(length) + u" units, and " + what + u" may have at most " +
-           NumberText(limit) + u" so that its path below " +
-           u"%TEMP%\\VORNIX fits the 260 units that Windows opens (allowing " +
-           NumberText(kTempFolderAllowance) + u" units for %TEMP% itself, as in " +
+           NumberText(limit) + u" so that its path below " + u"%TEMP%\\" + limits.folderName +
+           u" fits the 260 units that Windows opens (allowing " + NumberText(kTempFolderAllowance) +
+           u" units for %TEMP% itself, as in " +
            u"C:\\Users\\<a 20-character user name>\\AppData\\Local\\Temp\\)";
 }
 
 }  // namespace
 
+NameLimits LimitsBelow(const std::u16string& folderName) {
+    // The two separators around the folder's name, and the terminator of the path buffer.
+    const size_t prefix = kTempFolderAllowance + folderName.size() + 2;
+    const size_t maxFile = kPathUnits - 1 > prefix ? kPathUnits - 1 - prefix : 0;
+    const size_t maxFolder = 247 > prefix ? 247 - prefix : 0;
+    return {folderName, maxFile, maxFolder};
+}
+
+EntryNameSet::EntryNameSet(const std::u16string& mainProgram)
+    : foldedMainProgram(Folded(mainProgram)) {}
+
 bool CheckEntryName(const std::u16string& name, bool isFolder, size_t storedBytes,
-                    std::u16string* reason) {
+                    const NameLimits& limits, std::u16string* reason) {
     const std::vector<std::u16string> steps = Steps(name);
     if (steps.empty()) return Refuse(reason, name, u"is an empty name");
     if (IsSeparator(name[0])) {
@@ -108,7 +100,7 @@ bool CheckEntryName(const std::u16string& name, bool isFolder, size_t storedByte
             return Refuse(reason, name,
                           u"names a device (such as CON, NUL or COM1): the launcher skips it");
         }
-        if (const char16_t c = ForbiddenCharacter(step)) {
+        if (const char16_t c = ForbiddenNameCharacter(step.data(), step.size())) {
             return Refuse(
                 reason, name,
                 u"holds " + CharacterText(c) + u", which Windows does not allow in names");
@@ -119,26 +111,29 @@ bool CheckEntryName(const std::u16string& name, bool isFolder, size_t storedByte
                           u"would unpack under another name");
         }
     }
-    if (HasUnpairedSurrogate(name)) return Refuse(reason, name, u"is not valid Unicode");
+    if (HasUnpairedSurrogate(name.data(), name.size()))
+        return Refuse(reason, name, u"is not valid Unicode");
     if (!IsSafeEntryName(name.c_str())) {  // the launcher's own rule has the last word
         return Refuse(reason, name, u"would be skipped by the launcher");
     }
 
     size_t length = name.size();
     while (length > 0 && IsSeparator(name[length - 1])) --length;
-    if (isFolder && length > kMaxFolderNameUnits) {
-        return Refuse(reason, name, LengthReason(length, kMaxFolderNameUnits, u"a folder's name"));
+    if (isFolder && length > limits.maxFolderUnits) {
+        return Refuse(reason, name,
+                      LengthReason(length, limits.maxFolderUnits, u"a folder's name", limits));
     }
     // A file's path, against the extractor's own rule, below a prefix of the allowed length.
-    static const std::u16string typicalPrefix(kExtractionPrefixUnits, u'x');
+    const std::u16string typicalPrefix(kPathUnits - 1 - limits.maxFileUnits, u'x');
     if (!isFolder && !FitsPathBuffer(typicalPrefix.c_str(), name.c_str())) {
-        return Refuse(reason, name, LengthReason(length, kMaxFileNameUnits, u"a file's name"));
+        return Refuse(reason, name,
+                      LengthReason(length, limits.maxFileUnits, u"a file's name", limits));
     }
     const long parent = LastSeparator(name.c_str(), length);
-    if (parent > 0 && static_cast<size_t>(parent) > kMaxFolderNameUnits) {
+    if (parent > 0 && static_cast<size_t>(parent) > limits.maxFolderUnits) {
         return Refuse(reason, name,
-                      LengthReason(static_cast<size_t>(parent), kMaxFolderNameUnits,
-                                   u"the name of the folder it is in"));
+                      LengthReason(static_cast<size_t>(parent), limits.maxFolderUnits,
+                                   u"the name of the folder it is in", limits));
     }
     if (storedBytes > kMaxStoredNameBytes) {
         return Refuse(reason, name,
@@ -155,7 +150,7 @@ bool AddEntryName(EntryNameSet* set, const std::u16string& name, bool isFolder,
     std::u16string folded;
     for (size_t i = 0; i < steps.size(); ++i) {
         if (i > 0) folded += u'/';
-        for (char16_t c : steps[i]) folded += FoldCase(c);
+        folded += Folded(steps[i]);
         const bool last = i + 1 == steps.size();
         const bool needsFolder = !last || isFolder;
         auto found = set->seen.find(folded);
@@ -175,6 +170,6 @@ bool AddEntryName(EntryNameSet* set, const std::u16string& name, bool isFolder,
             reason, name,
             u"and " + Quoted(earlier.name) + u" need the same path as a file and as a folder");
     }
-    if (!isFolder && folded == kMainProgram) set->hasMainProgram = true;
+    if (!isFolder && folded == set->foldedMainProgram) set->hasMainProgram = true;
     return true;
 }

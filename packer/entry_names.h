@@ -1,5 +1,5 @@
 // The names the packer lets into a payload: each must unpack under exactly that name below
-// %TEMP%\VORNIX, and no two may land on the same file.
+// %TEMP%\<the extraction folder>, and no two may land on the same file.
 #pragma once
 
 #include <cstddef>
@@ -8,13 +8,19 @@
 
 // The packer cannot know the user's %TEMP%. It allows 64 units for it, closing separator
 // included: "C:\Users\" with a 20-character user name (the longest Windows allows) and
-// "\AppData\Local\Temp\" take 49. Below it come "\VORNIX\" (8 units, the launcher doubles the
-// first separator) and the entry's name, in paths of at most 259 units, and 247 for a folder,
-// which must leave room for an 8.3 name after it.
+// "\AppData\Local\Temp\" take 49. Below it come the extraction folder's name between two
+// separators (the launcher doubles the first) and the entry's name, in paths of at most 259
+// units, and 247 for a folder, which must leave room for an 8.3 name after it.
 constexpr size_t kTempFolderAllowance = 64;
-constexpr size_t kExtractionPrefixUnits = kTempFolderAllowance + 8;
-constexpr size_t kMaxFileNameUnits = 259 - kExtractionPrefixUnits;    // 187
-constexpr size_t kMaxFolderNameUnits = 247 - kExtractionPrefixUnits;  // 175
+
+// What an entry's name may take below one extraction folder.
+struct NameLimits {
+    std::u16string folderName;  // the extraction folder's name, as the messages show it
+    size_t maxFileUnits;        // a file's whole name
+    size_t maxFolderUnits;      // a folder's, and the folder part of a file's
+};
+NameLimits LimitsBelow(const std::u16string& folderName);
+
 // The launcher's reader keeps at most 259 bytes of a stored name.
 constexpr size_t kMaxStoredNameBytes = 259;
 
@@ -22,11 +28,13 @@ constexpr size_t kMaxStoredNameBytes = 259;
 // with one). `storedBytes` is its length in the archive. False with the reason, which begins
 // with the quoted name.
 bool CheckEntryName(const std::u16string& name, bool isFolder, size_t storedBytes,
-                    std::u16string* reason);
+                    const NameLimits& limits, std::u16string* reason);
 
 // The names of one payload, compared as Windows compares them: ignoring case, with "/" and "\"
-// alike. Tells whether the main program is at the top.
+// alike. Tells whether the main program (a file name) is at the top.
 struct EntryNameSet {
+    explicit EntryNameSet(const std::u16string& mainProgram);
+    std::u16string foldedMainProgram;
     struct Seen {
         std::u16string name;
         bool isFolder;

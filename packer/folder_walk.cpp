@@ -17,13 +17,18 @@ bool NameBefore(const PlatformListedEntry& a, const PlatformListedEntry& b) {
     return Utf16ToUtf8(a.name) < Utf16ToUtf8(b.name);
 }
 
+WalkedFacts FactsOf(const PlatformListedEntry& entry) {
+    return WalkedFacts{entry.name,       entry.attributes, entry.size,           entry.creationTime,
+                       entry.accessTime, entry.writeTime,  entry.hasCreationTime};
+}
+
 // A folder's path and a name in it (a drive root such as "C:\" already ends in a separator).
 std::u16string Join(const std::u16string& folder, const char16_t* name) {
     const bool separated = !folder.empty() && (folder.back() == u'/' || folder.back() == u'\\');
     return separated ? folder + name : folder + kNativeSeparator + name;
 }
 
-bool WalkInto(const std::u16string& folder, const std::u16string& prefix,
+bool WalkInto(const std::u16string& folder, const std::u16string& prefix, const NameLimits& limits,
               std::vector<WalkedEntry>* entries, std::u16string* error) {
     std::vector<PlatformListedEntry> listed;
     if (!PlatformListFolder(folder.c_str(), Collect, &listed)) {
@@ -49,29 +54,29 @@ bool WalkInto(const std::u16string& folder, const std::u16string& prefix,
             *error = Quoted(path) + u" holds \"\\\", which Windows does not allow in names";
             return false;
         }
-        if (!CheckEntryName(name, isFolder, Utf16ToUtf8(name.c_str()).size(), &reason)) {
+        if (!CheckEntryName(name, isFolder, Utf16ToUtf8(name.c_str()).size(), limits, &reason)) {
             *error = reason;
             return false;
         }
         if (isFolder) {
             folders.push_back(&entry);
         } else {
-            entries->push_back({name, path, false, entry});
+            entries->push_back({name, path, false, FactsOf(entry)});
         }
     }
     for (const PlatformListedEntry* entry : folders) {
         const std::u16string path = Join(folder, entry->name);
         const std::u16string name = prefix + entry->name + u"/";
-        entries->push_back({name, path, true, *entry});
-        if (!WalkInto(path, name, entries, error)) return false;
+        entries->push_back({name, path, true, FactsOf(*entry)});
+        if (!WalkInto(path, name, limits, entries, error)) return false;
     }
     return true;
 }
 
 }  // namespace
 
-bool WalkFolder(const std::u16string& root, std::vector<WalkedEntry>* entries,
-                std::u16string* error) {
+bool WalkFolder(const std::u16string& root, const NameLimits& limits,
+                std::vector<WalkedEntry>* entries, std::u16string* error) {
     entries->clear();
     std::u16string folder = root;
     // Without its closing separators, except where one is the root ("/", "C:\\").
@@ -79,5 +84,15 @@ bool WalkFolder(const std::u16string& root, std::vector<WalkedEntry>* entries,
            folder[folder.size() - 2] != u':') {
         folder.pop_back();
     }
-    return WalkInto(folder, u"", entries, error);
+    return WalkInto(folder, u"", limits, entries, error);
+}
+
+ZipEntryFacts ZipFactsOf(const WalkedEntry& entry) {
+    return ZipEntryFacts{entry.name,
+                         entry.isFolder,
+                         entry.facts.attributes,
+                         entry.facts.writeTime,
+                         entry.facts.accessTime,
+                         entry.facts.creationTime,
+                         entry.facts.hasCreationTime};
 }

@@ -6,13 +6,27 @@
 #include <string>
 #include <vector>
 
+#include "packer/entry_names.h"
+#include "packer/zip_writer.h"
 #include "platform/platform.h"
+
+// What the listing said of an entry, as the payload records it (without the listing's fixed
+// 260-unit name: a walk holds one record per entry of the payload).
+struct WalkedFacts {
+    std::u16string name;  // the last step
+    uint32_t attributes;
+    uint64_t size;
+    FileTime creationTime;
+    FileTime accessTime;
+    FileTime writeTime;
+    bool hasCreationTime;
+};
 
 struct WalkedEntry {
     std::u16string name;  // relative, "/" between steps, a folder's ending with "/"
     std::u16string path;  // as the system opens it
     bool isFolder;
-    PlatformListedEntry facts;
+    WalkedFacts facts;
 };
 
 // Lists everything below `root`: in each folder its files first, then its sub-folders, each
@@ -20,5 +34,9 @@ struct WalkedEntry {
 // points). False with a reason when a folder cannot be listed or holds a link to a folder
 // (not followed: the payload holds what is below SOURCE), or a name that no payload may hold
 // (the walk stops there, before it goes deeper than any payload could).
-bool WalkFolder(const std::u16string& root, std::vector<WalkedEntry>* entries,
-                std::u16string* error);
+// Names are checked against `limits`.
+bool WalkFolder(const std::u16string& root, const NameLimits& limits,
+                std::vector<WalkedEntry>* entries, std::u16string* error);
+
+// What the zip writer records of a walked entry.
+ZipEntryFacts ZipFactsOf(const WalkedEntry& entry);

@@ -9,16 +9,19 @@
 #include "packer/pe_image.h"
 #include "packer/pe_writer.h"
 #include "packer/resource_tree.h"
+#include "packer/streamed_image.h"
+#include "packer/string_table.h"
 #include "packer/text.h"
 #include "packer/version_record.h"
 #include "packer/zip_source.h"
+#include "packer/zip_stream.h"
 #include "packer/zip_writer.h"
 #include "platform/platform.h"
 
 namespace {
 
-constexpr char16_t kPayloadType[] = u"ZIP";
-constexpr uint16_t kPayloadId = 117;
+constexpr char16_t kPayloadType[] = u"" LAUNCHER_PAYLOAD_TYPE_NAME;
+constexpr uint16_t kPayloadId = LAUNCHER_PAYLOAD_ID;
 constexpr uint64_t kMaxInputBytes = 0xFFFFFFFF;  // PE files and zip archives use 32-bit offsets
 constexpr size_t kProgressStep = 1000;           // files between two count lines
 
@@ -32,10 +35,23 @@ std::u16string LastStep(const std::u16string& path) {
     return cut == std::u16string::npos ? path : path.substr(cut + 1);
 }
 
+// The payload on its way into the file beside OUTPUT: written at its place in the image as it is
+// made, once that place is known (after the checks of SOURCE).
+struct Payload {
+    PlatformHandle file;
+    const ByteBuffer& launcher;
+    const PeImage& image;
+    ResourceTree* tree;
+    uint64_t at = 0;  // the file offset of the first payload leaf's bytes
+    uint64_t size = 0;
+    uint64_t sum = 0;  // the PE checksum's word sum of its bytes (PeWordSum from its start)
+};
+
 struct Run {
     const PackConsole& console;
     PackOptions options;
-    std::u16string temporary;  // the file beside OUTPUT that becomes it
+    std::u16string temporary;   // the file beside OUTPUT that becomes it
+    LauncherSettings settings;  // the names and texts OUTPUT's launcher works with
 
     void Say(const std::u16string& line) { console.write(false, line + u"\n", console.context); }
     void Warn(const std::u16string& line) {
@@ -59,10 +75,13 @@ struct Run {
     int ReadLauncher(ByteBuffer* file, PeImage* image, ResourceTree* tree);
     int Brand(ResourceTree* tree, uint16_t language);
     void LeaveOutOwnFiles(std::vector<WalkedEntry>* entries);
-    int ZipFolder(ByteBuffer* zip);
-    int ReadZip(ByteBuffer* zip);
-    int Build(ByteBuffer* launcher, ResourceTree* tree, PackedImage* packed);
-    int Write(PlatformHandle file, const std::u16string& temporary, const PackedImage& packed);
+    int WriteFailed(const std::u16string& reason);
+    int ZipFolder(Payload* payload);
+    int ReadZip(Payload* payload);
+    int Build(PlatformHandle file, ByteBuffer* launcher, ResourceTree* tree, PackedImage* packed,
+              uint64_t* payloadAt);
+    int Write(PlatformHandle file, const std::u16string& temporary, const PackedImage& packed,
+              uint64_t payloadAt);
     int Pack();
 };
 
@@ -95,8 +114,8 @@ int Run::ReadLauncher(ByteBuffer* file, PeImage* image, ResourceTree* tree) {
     if (!ReadResourceTree(*file, *image, tree, &error)) return Refuse(what + error);
     if (std::none_of(tree->leaves.begin(), tree->leaves.end(), IsPayload)) {
         return Refuse(u"LAUNCHER " + Quoted(options.launcher) +
-                      u" has no payload resource (type \"zip\", id 117): it is not a launcher "
-                      u"built by this project");
+                      u" has no payload resource (type \"" + kPayloadType + u"\", id " +
+                      NumberText(kPayloadId) + u"): it is not a launcher built by this project");
     }
     return kPackDone;
 }
@@ -115,6 +134,13 @@ int Run::Brand(ResourceTree* tree, uint16_t language) {
         Say(u"Replacing the icon by the " + NumberText(images.size()) + u" images of " +
             Quoted(options.icon));
     }
+    if (!options.settings.empty()) {
+        if (!SetStrings(tree, options.settings, language, &error)) {
+            return Refuse(u"LAUNCHER " + Quoted(options.launcher) + u": " + error);
+        }
+        Say(u"Setting the launcher's names and texts");
+    }
+    settings = SettingsOfTree(*tree, language);
     const VersionEdit& edit = options.version;
     if (!edit.setNumbers && edit.texts.empty()) return kPackDone;
     bool found = false;
@@ -154,13 +180,22 @@ void Run::LeaveOutOwnFiles(std::vector<WalkedEntry>* entries) {
     entries->erase(std::remove_if(entries->begin(), entries->end(), own), entries->end());
 }
 
-int Run::ZipFolder(ByteBuffer* zip) {
+// "cannot write" the file beside OUTPUT, with the system's reason.
+int Run::WriteFailed(const std::u16string& reason) {
+    console.write(
+        true, u"launcher-pack: error: cannot write " + Quoted(temporary) + u": " + reason + u"\n",
+        console.context);
+    return kPackWriteFailed;
+}
+
+int Run::ZipFolder(Payload* payload) {
     std::vector<WalkedEntry> entries;
     std::u16string error;
     const std::u16string in = u"SOURCE " + Quoted(options.source) + u": ";
-    if (!WalkFolder(options.source, &entries, &error)) return Refuse(in + error);
+    const NameLimits limits = LimitsBelow(settings.folderName);
+    if (!WalkFolder(options.source, limits, &entries, &error)) return Refuse(in + error);
     LeaveOutOwnFiles(&entries);
-    EntryNameSet names;
+    EntryNameSet names(settings.mainProgram);
     uint64_t total = 0;
     size_t files = 0;
     for (const WalkedEntry& entry : entries) {
@@ -169,8 +204,9 @@ int Run::ZipFolder(ByteBuffer* zip) {
         total += entry.facts.size;
     }
     if (!names.hasMainProgram) {
-        return Refuse(u"SOURCE " + Quoted(options.source) +
-                      u" has no zandro.exe at its top level, which the launcher starts");
+        return Refuse(u"SOURCE " + Quoted(options.source) + u" has no " + settings.mainProgram +
+                      u" at its top level, the main program that the launcher starts (choose "
+                      u"another with --main-program)");
     }
     if (entries.size() > kMaxZipEntries) {
         return Refuse(u"SOURCE holds " + NumberText(entries.size()) +
@@ -180,56 +216,77 @@ int Run::ZipFolder(ByteBuffer* zip) {
         return Refuse(u"SOURCE holds " + SizeText(total) +
                       u", more than the launcher's reader can read (4 GiB)");
     }
+    if (!PlaceStreamedLeaves(payload->launcher, payload->image, payload->tree, IsPayload,
+                             &payload->at, &error)) {
+        return Refuse(u"LAUNCHER " + Quoted(options.launcher) + u": " + error);
+    }
     Say(u"Zipping the folder " + Quoted(options.source) + u": " + NumberText(files) + u" files, " +
         NumberText(entries.size() - files) + u" folders, " + SizeText(total));
 
-    ZipWriter writer;
-    writer.level = options.level;
-    ByteBuffer data;
+    FileSink sink(payload->file, payload->at);
+    ZipStream zip;
+    zip.sink = &sink;
+    zip.level = options.level;
     size_t done = 0;
     for (const WalkedEntry& entry : entries) {
-        data.clear();
-        if (!entry.isFolder && !ReadInput(u"the file", entry.path, &data, &error)) {
-            return Refuse(error);
-        }
-        const ZipEntryFacts facts{entry.name,
-                                  entry.isFolder,
-                                  entry.facts.attributes,
-                                  entry.facts.writeTime,
-                                  entry.facts.accessTime,
-                                  entry.facts.creationTime,
-                                  entry.facts.hasCreationTime};
-        if (!AddZipEntry(&writer, facts, data, &error)) return Refuse(error);
+        const ZipStreamStatus added =
+            AddZipStreamEntry(&zip, ZipFactsOf(entry), entry.isFolder ? u"" : entry.path, &error);
+        if (added == ZipStreamStatus::kWriteFailed) return WriteFailed(error);
+        if (added != ZipStreamStatus::kAdded) return Refuse(error);
         if (!entry.isFolder && ++done % kProgressStep == 0) {
             Say(u"  " + NumberText(done) + u" of " + NumberText(files) + u" files");
         }
     }
-    if (!FinishZip(&writer, &error)) return Refuse(error);
-    *zip = std::move(writer.archive);
-    Say(u"  payload: " + SizeText(zip->size()) + u" from " + SizeText(total));
+    const ZipStreamStatus finished = FinishZipStream(&zip, &error);
+    if (finished == ZipStreamStatus::kWriteFailed) return WriteFailed(error);
+    if (finished != ZipStreamStatus::kAdded) return Refuse(error);
+    payload->size = sink.position();
+    payload->sum = zip.sum.total;
+    Say(u"  payload: " + SizeText(payload->size) + u" from " + SizeText(total));
     return kPackDone;
 }
 
-int Run::ReadZip(ByteBuffer* zip) {
+// The archive is mapped read-only (its pages come from the file as the check and the copy read
+// them) and copied into the file beside OUTPUT in blocks.
+int Run::ReadZip(Payload* payload) {
+    const uint8_t* zip = nullptr;
+    uint64_t size = 0;
+    if (!PlatformMapFile(options.source.c_str(), kMaxInputBytes, &zip, &size)) {
+        return Refuse(u"cannot read SOURCE " + Quoted(options.source) + u": " +
+                      PlatformLastErrorText());
+    }
+    struct Unmap {
+        const uint8_t* view;
+        uint64_t size;
+        ~Unmap() { PlatformUnmapFile(view, size); }
+    } unmap{zip, size};
     std::u16string error;
-    if (!ReadInput(u"SOURCE", options.source, zip, &error)) return Refuse(error);
     Say(u"Checking the archive " + Quoted(options.source));
     uint32_t count = 0;
-    if (!CheckZipSource(*zip, &count, &error)) {
+    if (!CheckZipSource(zip, size, LimitsBelow(settings.folderName), settings.mainProgram, &count,
+                        &error)) {
         return Refuse(u"SOURCE " + Quoted(options.source) + u" is refused: " + error);
     }
-    Say(u"  " + NumberText(count) + u" entries verified, " + SizeText(zip->size()));
+    Say(u"  " + NumberText(count) + u" entries verified, " + SizeText(size));
     if (options.levelGiven) Warn(u"--level has no effect: a .zip SOURCE is embedded as it is");
+    if (!PlaceStreamedLeaves(payload->launcher, payload->image, payload->tree, IsPayload,
+                             &payload->at, &error)) {
+        return Refuse(u"LAUNCHER " + Quoted(options.launcher) + u": " + error);
+    }
+    FileSink sink(payload->file, payload->at);
+    PeWordSum sum;
+    if (!AppendInBlocks(&sink, zip, size, &sum)) return WriteFailed(PlatformLastErrorText());
+    payload->sum = sum.total;
+    payload->size = size;
     return kPackDone;
 }
 
-// Writes the image into the file made beside OUTPUT and renames it over OUTPUT.
-int Run::Write(PlatformHandle file, const std::u16string& temporary, const PackedImage& packed) {
+// Writes the image around the payload already in the file made beside OUTPUT and renames it
+// over OUTPUT.
+int Run::Write(PlatformHandle file, const std::u16string& temporary, const PackedImage& packed,
+               uint64_t payloadAt) {
     Say(u"Writing " + Quoted(options.output) + u" (" + SizeText(packed.size) + u")");
-    bool written = true;
-    for (const ByteSpan& piece : packed.pieces) {
-        written = written && PlatformWriteFile(file, piece.data, static_cast<uint32_t>(piece.size));
-    }
+    const bool written = WriteAroundStreamed(file, packed, payloadAt);
     std::u16string failure;
     if (!written) failure = u"cannot write " + Quoted(temporary) + u": " + PlatformLastErrorText();
     const bool finished = PlatformFinishFile(file);
@@ -246,7 +303,10 @@ int Run::Write(PlatformHandle file, const std::u16string& temporary, const Packe
     return kPackWriteFailed;
 }
 
-int Run::Build(ByteBuffer* launcher, ResourceTree* tree, PackedImage* packed) {
+// Reads and checks the inputs, streams the payload into `file` at its place (`payloadAt`) and
+// builds the rest of the image around it.
+int Run::Build(PlatformHandle file, ByteBuffer* launcher, ResourceTree* tree, PackedImage* packed,
+               uint64_t* payloadAt) {
     PeImage image;
     if (const int status = ReadLauncher(launcher, &image, tree)) return status;
     const uint16_t language =
@@ -257,20 +317,15 @@ int Run::Build(ByteBuffer* launcher, ResourceTree* tree, PackedImage* packed) {
     if (attributes == kInvalidAttributes) {
         return Refuse(u"SOURCE " + Quoted(options.source) + u" does not exist");
     }
-    ByteBuffer zip;
+    Payload payload{file, *launcher, image, tree};
     const bool isFolder = (attributes & kAttributeDirectory) != 0;
-    if (const int status = isFolder ? ZipFolder(&zip) : ReadZip(&zip)) return status;
-    // Every language of the payload carries the new archive (a launcher has one, which takes
-    // the archive over instead of a copy).
-    std::vector<ResourceLeaf*> payloads;
-    for (ResourceLeaf& leaf : tree->leaves) {
-        if (IsPayload(leaf)) payloads.push_back(&leaf);
-    }
-    for (size_t i = 0; i + 1 < payloads.size(); ++i) payloads[i]->data = zip;
-    payloads.back()->data = std::move(zip);
-
+    if (const int status = isFolder ? ZipFolder(&payload) : ReadZip(&payload)) return status;
+    // Every language of the payload carries the new archive (a launcher has one; the others get
+    // copies of its bytes in the file).
     std::u16string error;
-    if (!BuildPackedImage(*launcher, image, tree, packed, &error)) {
+    *payloadAt = payload.at;
+    if (!BuildAroundStreamed(*launcher, image, tree, payload.at, payload.size, payload.sum, packed,
+                             &error)) {
         return Refuse(u"LAUNCHER " + Quoted(options.launcher) + u": " + error);
     }
     if (packed->droppedSignature) {
@@ -296,13 +351,14 @@ int Run::Pack() {
     ByteBuffer launcher;
     ResourceTree tree;
     PackedImage packed;  // refers to the launcher's bytes and the tree
-    const int status = Build(&launcher, &tree, &packed);
+    uint64_t payloadAt = 0;
+    const int status = Build(file, &launcher, &tree, &packed, &payloadAt);
     if (status != kPackDone) {
         PlatformCloseFile(file);
         PlatformDeleteFile(temporary.c_str());
         return status;
     }
-    if (const int written = Write(file, temporary, packed)) return written;
+    if (const int written = Write(file, temporary, packed, payloadAt)) return written;
     Say(u"Done: " + Quoted(options.output));
     return kPackDone;
 }
@@ -310,7 +366,7 @@ int Run::Pack() {
 }  // namespace
 
 int RunPackTool(const std::vector<std::u16string>& args, const PackConsole& console) {
-    Run run{console, {}, {}};
+    Run run{console, {}, {}, {}};
     std::u16string error;
     if (!ParseCommandLine(args, &run.options, &error)) {
         console.write(true, u"launcher-pack: error: " + error + u"\n\n" + kPackUsage,

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "packer/pe_checksum.h"
+#include "packer/text.h"
+
 namespace {
 
 constexpr uint8_t kZeros[0x10000] = {};
@@ -127,6 +130,14 @@ bool BuildPackedImage(const ByteBuffer& file, const PeImage& image, ResourceTree
     if (rawOffset + rawSize > UINT32_MAX || sizeOfImage > UINT32_MAX) {
         return Fail(error, u"the program would be larger than a PE file can be (4 GiB)");
     }
+    if (sizeOfImage > kMaxMappedImageSize) {
+        *error = u"the packed program would take " + SizeText(sizeOfImage) +
+                 u" of address space, and Windows maps a program whole below 2 GiB beside its "
+                 u"own libraries: at most " +
+                 SizeText(kMaxMappedImageSize) +
+                 u" can be relied on; make the payload smaller (a higher --level, fewer files)";
+        return false;
+    }
 
     ByteBuffer& head = packed->head;
     head.assign(file.begin(), file.begin() + static_cast<ptrdiff_t>(headLength));
@@ -162,9 +173,13 @@ bool BuildPackedImage(const ByteBuffer& file, const PeImage& image, ResourceTree
     uint64_t position = packed->layout.tables.size();
     for (size_t i = 0; i < tree->leaves.size(); ++i) {
         AddPadding(&pieces, &position, packed->layout.dataOffsets[i]);
-        const ByteBuffer& data = tree->leaves[i].data;
-        if (!data.empty()) pieces.push_back({data.data(), data.size()});
-        position += data.size();
+        const ResourceLeaf& leaf = tree->leaves[i];
+        if (leaf.streamed) {
+            pieces.push_back({nullptr, leaf.streamedSize, leaf.streamedWordSum});
+        } else if (!leaf.data.empty()) {
+            pieces.push_back({leaf.data.data(), leaf.data.size()});
+        }
+        position += LeafSize(leaf);
     }
     AddPadding(&pieces, &position, rawSize);
     packed->size = rawOffset + rawSize;
@@ -173,24 +188,15 @@ bool BuildPackedImage(const ByteBuffer& file, const PeImage& image, ResourceTree
 }
 
 uint32_t PeChecksum(const std::vector<ByteSpan>& pieces) {
-    uint64_t sum = 0;
-    uint64_t length = 0;
-    bool odd = false;  // a low byte is waiting for its high byte
-    uint32_t low = 0;
+    PeWordSum sum;
+    uint64_t offset = 0;
     for (const ByteSpan& piece : pieces) {
-        for (size_t i = 0; i < piece.size; ++i) {
-            if (!odd) {
-                low = piece.data[i];
-            } else {
-                sum += low | (static_cast<uint32_t>(piece.data[i]) << 8);
-                sum = (sum & 0xFFFF) + (sum >> 16);
-            }
-            odd = !odd;
+        if (piece.data != nullptr) {
+            sum.Add(offset, piece.data, piece.size);
+        } else {
+            sum.total += piece.wordSum;
         }
-        length += piece.size;
+        offset += piece.size;
     }
-    if (odd) sum += low;
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<uint32_t>(sum + length);
+    return FinishPeChecksum(sum.total, offset);
 }

@@ -240,7 +240,7 @@ bool LayOutResources(ResourceTree* tree, uint32_t sectionRva, ResourceLayout* la
     for (const ResourceLeaf& leaf : leaves) {
         offset = AlignUp(offset, kDataAlignment);
         layout->dataOffsets.push_back(static_cast<uint32_t>(offset));
-        offset += leaf.data.size();
+        offset += LeafSize(leaf);
         if (offset + sectionRva > UINT32_MAX) return false;
     }
     if (offset + sectionRva > UINT32_MAX) return false;
@@ -260,7 +260,7 @@ bool LayOutResources(ResourceTree* tree, uint32_t sectionRva, ResourceLayout* la
     }
     for (size_t i = 0; i < leaves.size(); ++i) {
         AppendLe32(&out, sectionRva + layout->dataOffsets[i]);
-        AppendLe32(&out, static_cast<uint32_t>(leaves[i].data.size()));
+        AppendLe32(&out, static_cast<uint32_t>(LeafSize(leaves[i])));
         AppendLe32(&out, leaves[i].codePage);
         AppendLe32(&out, 0);
     }

@@ -26,7 +26,18 @@ struct ResourceLeaf {
     uint16_t language;
     uint32_t codePage;
     ByteBuffer data;
+    // A leaf whose bytes are written into the new file apart from the rest (the payload,
+    // streamed) holds none in `data`: their count and the PE checksum's sum of them (a
+    // PeWordSum from the leaf's start, which lies at an even offset).
+    bool streamed = false;
+    uint32_t streamedSize = 0;
+    uint64_t streamedWordSum = 0;
 };
+
+// The size of a leaf's bytes, held or streamed.
+inline uint64_t LeafSize(const ResourceLeaf& leaf) {
+    return leaf.streamed ? leaf.streamedSize : leaf.data.size();
+}
 
 struct ResourceTree {
     // Characteristics, time stamp and version of the root table, given to every table written.
@@ -51,7 +62,8 @@ bool ReadResourceTree(const ByteBuffer& file, const PeImage& image, ResourceTree
 
 // The new section's tables: directories, data records and names, sorted as the loader's binary
 // search expects. The leaves' bytes follow in the section at `dataOffsets` (from its start, in
-// the order of the sorted leaves, which `tree` is put in). False when it would not fit 32 bits.
+// the order of the sorted leaves, which `tree` is put in); a leaf's offset depends on the leaves
+// before it, never on its own size. False when it would not fit 32 bits.
 struct ResourceLayout {
     ByteBuffer tables;
     std::vector<uint32_t> dataOffsets;

@@ -21,8 +21,9 @@ bool EntryDataVerifies(ZipDirectoryReader* reader, uint32_t size) {
     return n == 0 && verdict == ReaderOk && total == size;
 }
 
-bool CheckEntries(ZipArchive* archive, uint32_t count, std::u16string* error) {
-    EntryNameSet names;
+bool CheckEntries(ZipArchive* archive, uint32_t count, const NameLimits& limits,
+                  const std::u16string& mainProgram, std::u16string* error) {
+    EntryNameSet names(mainProgram);
     ZipDirectoryReader* reader = archive->state->reader;
     for (uint32_t i = 0; i < count; ++i) {
         ZipEntryInfo info{};
@@ -42,7 +43,7 @@ bool CheckEntries(ZipArchive* archive, uint32_t count, std::u16string* error) {
         const bool isFolder = (info.attributes & kAttributeDirectory) != 0 ||
                               (!name.empty() && IsSeparator(name.back()));
         std::u16string reason;
-        if (!CheckEntryName(name, isFolder, reader->currentEntry.nameLength, &reason) ||
+        if (!CheckEntryName(name, isFolder, reader->currentEntry.nameLength, limits, &reason) ||
             !AddEntryName(&names, name, isFolder, &reason)) {
             *error = which + u": " + reason;
             return false;
@@ -54,7 +55,8 @@ bool CheckEntries(ZipArchive* archive, uint32_t count, std::u16string* error) {
         }
     }
     if (!names.hasMainProgram) {
-        *error = u"the archive has no zandro.exe at its top level, which the launcher starts";
+        *error = u"the archive has no " + mainProgram +
+                 u" at its top level, the main program that the launcher starts";
         return false;
     }
     return true;
@@ -62,12 +64,14 @@ bool CheckEntries(ZipArchive* archive, uint32_t count, std::u16string* error) {
 
 }  // namespace
 
-bool CheckZipSource(const ByteBuffer& zip, uint32_t* entryCount, std::u16string* error) {
-    if (zip.size() > UINT32_MAX) {
+bool CheckZipSource(const uint8_t* zip, uint64_t size, const NameLimits& limits,
+                    const std::u16string& mainProgram, uint32_t* entryCount,
+                    std::u16string* error) {
+    if (size > UINT32_MAX) {
         *error = u"the archive is larger than the launcher's reader can read (4 GiB)";
         return false;
     }
-    ZipArchive* archive = OpenZipFromMemory(zip.data(), static_cast<uint32_t>(zip.size()));
+    ZipArchive* archive = OpenZipFromMemory(zip, static_cast<uint32_t>(size));
     if (archive == nullptr) {
         *error =
             u"not a zip archive that the launcher can read (no valid end record or central "
@@ -77,7 +81,7 @@ bool CheckZipSource(const ByteBuffer& zip, uint32_t* entryCount, std::u16string*
     ZipEntryInfo summary{};
     GetZipEntry(archive, -1, &summary);
     *entryCount = static_cast<uint32_t>(summary.index);
-    const bool sound = CheckEntries(archive, *entryCount, error);
+    const bool sound = CheckEntries(archive, *entryCount, limits, mainProgram, error);
     CloseZipArchive(archive);
     return sound;
 }

@@ -9,14 +9,11 @@ namespace {
 constexpr uint16_t kVersionMadeBy = 20 | (3 << 8);  // 2.0, on Unix: the high half is a mode
 constexpr uint16_t kVersionNeeded = 20;
 constexpr uint16_t kUtf8NameFlag = 0x0800;
-constexpr uint16_t kStored = 0;
-constexpr uint16_t kDeflated = 8;
 constexpr uint32_t kKeptAttributes = 0x01 | 0x02 | 0x04 | 0x20;
 constexpr uint32_t kFolderMode = 040755;
 constexpr uint32_t kFileMode = 0100644;
 constexpr uint32_t kReadOnlyFileMode = 0100444;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-constexpr uint64_t kZipLimit = 0xFFFFFFFF;
 
 bool Fail(std::u16string* error, const char16_t* reason) {
     *error = reason;
@@ -76,8 +73,8 @@ bool IsAscii(const std::string& text) {
 // Raw deflate of `data` into `out`; false when it does not come out smaller.
 bool DeflateSmaller(const ByteBuffer& data, int level, ByteBuffer* out) {
     if (level == 0 || data.empty()) return false;
-    z_stream stream{};
-    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+    z_stream stream;
+    if (!StartRawDeflate(&stream, level)) return false;
     out->resize(deflateBound(&stream, static_cast<uLong>(data.size())));
     stream.next_in = const_cast<Bytef*>(data.data());
     stream.avail_in = static_cast<uInt>(data.size());
@@ -90,18 +87,16 @@ bool DeflateSmaller(const ByteBuffer& data, int level, ByteBuffer* out) {
 }
 
 // The fields that the local and the central header share, from "version needed" on.
-void AppendCommonFields(ByteBuffer* out, uint16_t flags, uint16_t method, uint32_t dosDateTime,
-                        uint32_t crc, uint32_t compressedSize, uint32_t size,
-                        const std::string& name, const ByteBuffer& extra) {
+void AppendCommonFields(ByteBuffer* out, const ZipEntryHeader& header, const ZipEntryData& data) {
     AppendLe16(out, kVersionNeeded);
-    AppendLe16(out, flags);
-    AppendLe16(out, method);
-    AppendLe32(out, dosDateTime);
-    AppendLe32(out, crc);
-    AppendLe32(out, compressedSize);
-    AppendLe32(out, size);
-    AppendLe16(out, static_cast<uint16_t>(name.size()));
-    AppendLe16(out, static_cast<uint16_t>(extra.size()));
+    AppendLe16(out, header.flags);
+    AppendLe16(out, data.method);
+    AppendLe32(out, header.dosDateTime);
+    AppendLe32(out, data.crc);
+    AppendLe32(out, data.compressedSize);
+    AppendLe32(out, data.size);
+    AppendLe16(out, static_cast<uint16_t>(header.name.size()));
+    AppendLe16(out, static_cast<uint16_t>(header.extra.size()));
 }
 
 }  // namespace
@@ -126,6 +121,54 @@ uint32_t DosDateTimeOf(int64_t unixSeconds) {
     return (date << 16) | clock;
 }
 
+ZipEntryHeader MakeZipEntryHeader(const ZipEntryFacts& facts) {
+    ZipEntryHeader header;
+    header.name = Utf16ToUtf8(facts.name.c_str());
+    header.extra = ExtendedTimestamp(facts);
+    header.flags = IsAscii(header.name) ? 0 : kUtf8NameFlag;
+    header.dosDateTime = DosDateTimeOf(UnixSecondsOf(facts.writeTime));
+    header.externalAttributes = ExternalAttributes(facts);
+    return header;
+}
+
+void AppendLocalHeader(ByteBuffer* out, const ZipEntryHeader& header, const ZipEntryData& data) {
+    AppendLe32(out, 0x04034B50);
+    AppendCommonFields(out, header, data);
+    out->insert(out->end(), header.name.begin(), header.name.end());
+    out->insert(out->end(), header.extra.begin(), header.extra.end());
+}
+
+void AppendCentralHeader(ByteBuffer* out, const ZipEntryHeader& header, const ZipEntryData& data,
+                         uint32_t localHeaderAt) {
+    AppendLe32(out, 0x02014B50);
+    AppendLe16(out, kVersionMadeBy);
+    AppendCommonFields(out, header, data);
+    AppendLe16(out, 0);  // comment length
+    AppendLe16(out, 0);  // disk number
+    AppendLe16(out, 0);  // internal attributes
+    AppendLe32(out, header.externalAttributes);
+    AppendLe32(out, localHeaderAt);
+    out->insert(out->end(), header.name.begin(), header.name.end());
+    out->insert(out->end(), header.extra.begin(), header.extra.end());
+}
+
+void AppendEndRecord(ByteBuffer* out, uint32_t entries, uint32_t directorySize,
+                     uint32_t directoryAt) {
+    AppendLe32(out, 0x06054B50);
+    AppendLe16(out, 0);
+    AppendLe16(out, 0);
+    AppendLe16(out, static_cast<uint16_t>(entries));
+    AppendLe16(out, static_cast<uint16_t>(entries));
+    AppendLe32(out, directorySize);
+    AppendLe32(out, directoryAt);
+    AppendLe16(out, 0);
+}
+
+bool StartRawDeflate(z_stream* stream, int level) {
+    *stream = z_stream{};
+    return deflateInit2(stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+}
+
 bool AddZipEntry(ZipWriter* writer, const ZipEntryFacts& facts, const ByteBuffer& data,
                  std::u16string* error) {
     if (writer->entries >= kMaxZipEntries) {
@@ -134,42 +177,22 @@ bool AddZipEntry(ZipWriter* writer, const ZipEntryFacts& facts, const ByteBuffer
     if (data.size() > kZipLimit) {
         return Fail(error, u"the archive would pass 4 GiB, which the launcher cannot read");
     }
-    const std::string name = Utf16ToUtf8(facts.name.c_str());
-    const ByteBuffer extra = ExtendedTimestamp(facts);
-    const uint16_t flags = IsAscii(name) ? 0 : kUtf8NameFlag;
+    const ZipEntryHeader header = MakeZipEntryHeader(facts);
     ByteBuffer deflated;
     const bool smaller = !facts.isFolder && DeflateSmaller(data, writer->level, &deflated);
     const ByteBuffer& stored = smaller ? deflated : data;
     const uint64_t offset = writer->archive.size();
-    if (offset + 30 + name.size() + extra.size() + stored.size() > kZipLimit) {
+    if (offset + 30 + header.name.size() + header.extra.size() + stored.size() > kZipLimit) {
         return Fail(error, u"the archive would pass 4 GiB, which the launcher cannot read");
     }
-    const uint16_t method = smaller ? kDeflated : kStored;
-    const uint32_t dosDateTime = DosDateTimeOf(UnixSecondsOf(facts.writeTime));
-    const uint32_t crc =
-        static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
-    const auto compressedSize = static_cast<uint32_t>(stored.size());
-    const auto size = static_cast<uint32_t>(data.size());
-
+    const ZipEntryData entry{
+        smaller ? kZipDeflated : kZipStored,
+        static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))),
+        static_cast<uint32_t>(stored.size()), static_cast<uint32_t>(data.size())};
     ByteBuffer& out = writer->archive;
-    AppendLe32(&out, 0x04034B50);
-    AppendCommonFields(&out, flags, method, dosDateTime, crc, compressedSize, size, name, extra);
-    out.insert(out.end(), name.begin(), name.end());
-    out.insert(out.end(), extra.begin(), extra.end());
+    AppendLocalHeader(&out, header, entry);
     out.insert(out.end(), stored.begin(), stored.end());
-
-    ByteBuffer& central = writer->directory;
-    AppendLe32(&central, 0x02014B50);
-    AppendLe16(&central, kVersionMadeBy);
-    AppendCommonFields(&central, flags, method, dosDateTime, crc, compressedSize, size, name,
-                       extra);
-    AppendLe16(&central, 0);  // comment length
-    AppendLe16(&central, 0);  // disk number
-    AppendLe16(&central, 0);  // internal attributes
-    AppendLe32(&central, ExternalAttributes(facts));
-    AppendLe32(&central, static_cast<uint32_t>(offset));
-    central.insert(central.end(), name.begin(), name.end());
-    central.insert(central.end(), extra.begin(), extra.end());
+    AppendCentralHeader(&writer->directory, header, entry, static_cast<uint32_t>(offset));
     ++writer->entries;
     return true;
 }
@@ -181,14 +204,8 @@ bool FinishZip(ZipWriter* writer, std::u16string* error) {
         return Fail(error, u"the archive would pass 4 GiB, which the launcher cannot read");
     }
     out.insert(out.end(), writer->directory.begin(), writer->directory.end());
-    AppendLe32(&out, 0x06054B50);
-    AppendLe16(&out, 0);
-    AppendLe16(&out, 0);
-    AppendLe16(&out, static_cast<uint16_t>(writer->entries));
-    AppendLe16(&out, static_cast<uint16_t>(writer->entries));
-    AppendLe32(&out, static_cast<uint32_t>(writer->directory.size()));
-    AppendLe32(&out, static_cast<uint32_t>(directoryAt));
-    AppendLe16(&out, 0);
+    AppendEndRecord(&out, writer->entries, static_cast<uint32_t>(writer->directory.size()),
+                    static_cast<uint32_t>(directoryAt));
     writer->directory.clear();
     writer->directory.shrink_to_fit();
     return true;

@@ -11,7 +11,12 @@
 #include "packer/byte_io.h"
 #include "platform/platform.h"
 
+struct z_stream_s;
+
 constexpr uint32_t kMaxZipEntries = 0xFFFF;  // no zip64: the end record counts in 16 bits
+constexpr uint64_t kZipLimit = 0xFFFFFFFF;   // nor past 4 GiB: offsets are 32-bit
+constexpr uint16_t kZipStored = 0;
+constexpr uint16_t kZipDeflated = 8;
 
 struct ZipEntryFacts {
     std::u16string name;  // "/" between steps; a folder's ends with "/"
@@ -37,6 +42,36 @@ bool AddZipEntry(ZipWriter* writer, const ZipEntryFacts& facts, const ByteBuffer
 
 // Appends the central directory and the end record: `archive` is then the whole zip file.
 bool FinishZip(ZipWriter* writer, std::u16string* error);
+
+// The parts of an entry's headers that its data does not change.
+struct ZipEntryHeader {
+    std::string name;  // UTF-8
+    ByteBuffer extra;  // the extended timestamp block
+    uint16_t flags;
+    uint32_t dosDateTime;
+    uint32_t externalAttributes;
+};
+ZipEntryHeader MakeZipEntryHeader(const ZipEntryFacts& facts);
+
+// What an entry's data made of its headers' fields.
+struct ZipEntryData {
+    uint16_t method;  // kZipStored or kZipDeflated
+    uint32_t crc;     // CRC-32 of the data before deflating
+    uint32_t compressedSize;
+    uint32_t size;
+};
+
+// The local header (30 bytes, the name and the extra block), the central directory's header
+// and the end record, as AddZipEntry and FinishZip write them.
+void AppendLocalHeader(ByteBuffer* out, const ZipEntryHeader& header, const ZipEntryData& data);
+void AppendCentralHeader(ByteBuffer* out, const ZipEntryHeader& header, const ZipEntryData& data,
+                         uint32_t localHeaderAt);
+void AppendEndRecord(ByteBuffer* out, uint32_t entries, uint32_t directorySize,
+                     uint32_t directoryAt);
+
+// deflateInit2 of the raw deflate stream that the writer uses (window 15, memory level 8, the
+// default strategy). False when zlib refuses it; else end it with deflateEnd.
+bool StartRawDeflate(z_stream_s* stream, int level);
 
 // Seconds since 1970-01-01 UTC, rounded down.
 int64_t UnixSecondsOf(const FileTime& time);

@@ -167,7 +167,8 @@ bool PlatformReadWholeFile(const char16_t* path, uint64_t maxBytes, std::vector<
 bool PlatformSameFile(const char16_t* a, const char16_t* b);
 
 // Creates a new empty file beside `path` (in its folder, under a name made from it) for
-// PlatformWriteFile; `created` receives its path. kInvalidPlatformHandle on failure.
+// PlatformWriteFile, PlatformSeekFile and PlatformReadFile (what was written may be read back);
+// `created` receives its path. kInvalidPlatformHandle on failure.
 PlatformHandle PlatformCreateFileBeside(const char16_t* path, std::u16string* created);
 
 // Writes the file's data through to the disk and closes it; false when either fails.

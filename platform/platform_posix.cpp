@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -566,6 +567,8 @@ bool SystemFindResource(uint16_t, const char16_t*, const void** data, uint32_t* 
     return true;
 }
 
+bool SystemLoadString(uint16_t, std::u16string*) { return false; }
+
 int SystemCompareText(const char16_t* a, const char16_t* b) {
     size_t i = 0;
     while (a[i] != 0 && a[i] == b[i]) ++i;
@@ -627,6 +630,79 @@ bool SystemCreateProcess(const char16_t* application, char16_t* commandLine,
 }
 
 void SystemCloseProcessHandle(PlatformHandle) {}
+
+// Opens a regular file of at most `maxBytes` bytes for reading; -1 with errno set otherwise.
+int OpenRegularToRead(const char16_t* path, uint64_t maxBytes, uint64_t* size) {
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+    const int fd = open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat info {};
+    int failure = 0;
+    if (fstat(fd, &info) != 0) {
+        failure = errno;
+    } else if (!S_ISREG(info.st_mode)) {
+        failure = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    } else if (static_cast<uint64_t>(info.st_size) > maxBytes) {
+        failure = EFBIG;
+    }
+    if (failure != 0) {
+        close(fd);
+        errno = failure;
+        return -1;
+    }
+    *size = static_cast<uint64_t>(info.st_size);
+    return fd;
+}
+
+PlatformHandle SystemOpenFileToRead(const char16_t* path, uint64_t maxBytes) {
+    uint64_t size = 0;
+    const int fd = OpenRegularToRead(path, maxBytes, &size);
+    return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
+}
+
+bool SystemReadFile(PlatformHandle file, void* buffer, uint32_t size, uint32_t* got) {
+    for (;;) {
+        const ssize_t n = read(FileDescriptor(file), buffer, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        *got = static_cast<uint32_t>(n);
+        return true;
+    }
+}
+
+bool SystemSeekFile(PlatformHandle file, uint64_t offset) {
+    return lseek(FileDescriptor(file), static_cast<off_t>(offset), SEEK_SET) ==
+           static_cast<off_t>(offset);
+}
+
+bool SystemSetFileSize(PlatformHandle file, uint64_t size) {
+    return ftruncate(FileDescriptor(file), static_cast<off_t>(size)) == 0;
+}
+
+bool SystemMapFile(const char16_t* path, uint64_t maxBytes, const uint8_t** view, uint64_t* size) {
+    *view = nullptr;
+    *size = 0;
+    uint64_t length = 0;
+    const int fd = OpenRegularToRead(path, maxBytes, &length);
+    if (fd < 0) return false;
+    void* mapped = nullptr;
+    if (length != 0) {
+        mapped = mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_PRIVATE, fd, 0);
+    }
+    const int failure = mapped == MAP_FAILED ? errno : 0;
+    close(fd);  // the mapping keeps the file
+    if (failure != 0) {
+        errno = failure;
+        return false;
+    }
+    *view = static_cast<const uint8_t*>(mapped);
+    *size = length;
+    return true;
+}
+
+void SystemUnmapFile(const uint8_t* view, uint64_t size) {
+    if (view != nullptr) munmap(const_cast<uint8_t*>(view), static_cast<size_t>(size));
+}
 
 constexpr PlatformCalls kSystemTable = {
 #define PLATFORM_CALL(Result, Name, Parameters) System##Name,
@@ -762,7 +838,7 @@ PlatformHandle PlatformCreateFileBeside(const char16_t* path, std::u16string* cr
         }
         // A program: executable as far as the umask allows, as a linker makes it.
         const int fd = open(NativePath(candidate.c_str()).c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
+                            O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
         if (fd >= 0) {
             *created = candidate;
             return static_cast<PlatformHandle>(fd);

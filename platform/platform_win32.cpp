@@ -528,7 +528,11 @@ bool SystemRemoveEntry(PlatformHandle folder, const char16_t* name) {
 // ---- One launcher at a time ----------------------------------------------------------------
 
 PlatformHandle SystemAcquireLock(const char16_t* name, uint32_t waitMs, bool* waited) {
-    const std::wstring full = std::wstring(L"Local\\") + Wide(name);
+    // Object names tell case apart while file names do not: launchers of "App" and "APP" work in
+    // one folder and must share one lock. The namespace prefix keeps its own spelling.
+    std::wstring upper = Wide(name);
+    CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
+    const std::wstring full = L"Local\\" + upper;
     const HANDLE mutex = CreateMutexW(nullptr, FALSE, full.c_str());
     if (mutex == nullptr) return kInvalidPlatformHandle;
     // An abandoned mutex is had all the same: its holder ended without finishing.
@@ -580,6 +584,16 @@ bool SystemFindResource(uint16_t id, const char16_t* type, const void** data, ui
     return *data != nullptr;
 }
 
+bool SystemLoadString(uint16_t id, std::u16string* text) {
+    // With no buffer, LoadStringW gives the address of the text inside the loaded resource.
+    const wchar_t* found = nullptr;
+    const int length =
+        LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&found), 0);
+    if (length <= 0 || found == nullptr) return false;
+    text->assign(reinterpret_cast<const char16_t*>(found), static_cast<size_t>(length));
+    return true;
+}
+
 int SystemCompareText(const char16_t* a, const char16_t* b) { return lstrcmpW(Wide(a), Wide(b)); }
 
 int SystemCompareFileNames(const char16_t* a, const char16_t* b) {
@@ -614,6 +628,83 @@ bool SystemCreateProcess(const char16_t* application, char16_t* commandLine,
 }
 
 void SystemCloseProcessHandle(PlatformHandle handle) { CloseHandle(ToHandle(handle)); }
+
+// Opens a disk file of at most `maxBytes` bytes for reading; INVALID_HANDLE_VALUE with the
+// last error set otherwise.
+HANDLE OpenDiskFileToRead(const char16_t* path, uint64_t maxBytes, uint64_t* size) {
+    const HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    LARGE_INTEGER length;
+    DWORD failure = ERROR_SUCCESS;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        failure = ERROR_INVALID_FUNCTION;
+    } else if (!GetFileSizeEx(file, &length)) {
+        failure = GetLastError();
+    } else if (static_cast<uint64_t>(length.QuadPart) > maxBytes) {
+        failure = ERROR_FILE_TOO_LARGE;
+    }
+    if (failure != ERROR_SUCCESS) {
+        CloseHandle(file);
+        SetLastError(failure);
+        return INVALID_HANDLE_VALUE;
+    }
+    *size = static_cast<uint64_t>(length.QuadPart);
+    return file;
+}
+
+PlatformHandle SystemOpenFileToRead(const char16_t* path, uint64_t maxBytes) {
+    uint64_t size = 0;
+    const HANDLE file = OpenDiskFileToRead(path, maxBytes, &size);
+    return file == INVALID_HANDLE_VALUE ? kInvalidPlatformHandle
+                                        : reinterpret_cast<PlatformHandle>(file);
+}
+
+bool SystemReadFile(PlatformHandle file, void* buffer, uint32_t size, uint32_t* got) {
+    DWORD read = 0;
+    if (!ReadFile(ToHandle(file), buffer, size, &read, nullptr)) return false;
+    *got = read;
+    return true;
+}
+
+bool SystemSeekFile(PlatformHandle file, uint64_t offset) {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(ToHandle(file), to, nullptr, FILE_BEGIN) != FALSE;
+}
+
+bool SystemSetFileSize(PlatformHandle file, uint64_t size) {
+    return SystemSeekFile(file, size) && SetEndOfFile(ToHandle(file)) != FALSE;
+}
+
+bool SystemMapFile(const char16_t* path, uint64_t maxBytes, const uint8_t** view, uint64_t* size) {
+    *view = nullptr;
+    *size = 0;
+    uint64_t length = 0;
+    const HANDLE file = OpenDiskFileToRead(path, maxBytes, &length);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    if (length == 0) {  // an empty file cannot be mapped
+        CloseHandle(file);
+        return true;
+    }
+    const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const void* mapped =
+        mapping == nullptr ? nullptr : MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    const DWORD failure = mapped == nullptr ? GetLastError() : ERROR_SUCCESS;
+    if (mapping != nullptr) CloseHandle(mapping);  // the view keeps the mapping and the file
+    CloseHandle(file);
+    if (mapped == nullptr) {
+        SetLastError(failure);
+        return false;
+    }
+    *view = static_cast<const uint8_t*>(mapped);
+    *size = length;
+    return true;
+}
+
+void SystemUnmapFile(const uint8_t* view, uint64_t) {
+    if (view != nullptr) UnmapViewOfFile(view);
+}
 
 constexpr PlatformCalls kSystemTable = {
 #define PLATFORM_CALL(Result, Name, Parameters) System##Name,
@@ -756,8 +847,8 @@ PlatformHandle PlatformCreateFileBeside(const char16_t* path, std::u16string* cr
             wsprintfW(digits, L"%d", attempt);
             candidate += reinterpret_cast<const char16_t*>(digits);
         }
-        const HANDLE file = CreateFileW(Wide(candidate.c_str()), GENERIC_WRITE, 0, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE file = CreateFileW(Wide(candidate.c_str()), GENERIC_READ | GENERIC_WRITE, 0,
+                                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             *created = candidate;
             return reinterpret_cast<PlatformHandle>(file);

@@ -41,19 +41,103 @@ function(launcher_check_icon name path)
     endif()
 endfunction()
 
-# launcher_rc_text(<out> <variable name> <text>): the text as the inside of a string of the
-# resource script, which reads backslash escapes and a doubled quote as one. Control characters
-# (line breaks, tabs) are refused: a version record's texts are single lines.
+# launcher_rc_text(<out> <variable name> <text> [MULTILINE]): the text as the inside of a string
+# of the resource script, which reads backslash escapes and a doubled quote as one. Control
+# characters are refused: a version record's texts are single lines. With MULTILINE, line breaks
+# and tabs are allowed and written as the escapes \r, \n and \t.
 function(launcher_rc_text out name text)
     string(ASCII 1 first)
+    string(ASCII 8 backspace)
+    string(ASCII 9 tab)
+    string(ASCII 10 newline)
+    string(ASCII 11 vertical)
+    string(ASCII 12 feed)
+    string(ASCII 13 return)
+    string(ASCII 14 shift)
     string(ASCII 31 last)
     string(ASCII 127 delete)
-    if(text MATCHES "[${first}-${last}${delete}]")
-        message(FATAL_ERROR "${name} must be a single line without control characters")
+    if(NOT "${ARGN}" STREQUAL "MULTILINE")
+        if(text MATCHES "[${first}-${last}${delete}]")
+            message(FATAL_ERROR "${name} must be a single line without control characters")
+        endif()
+    elseif(text MATCHES "[${first}-${backspace}${vertical}${feed}${shift}-${last}${delete}]")
+        message(FATAL_ERROR
+            "${name} must not hold control characters other than line breaks and tabs")
     endif()
     string(REPLACE "\\" "\\\\" text "${text}")
     string(REPLACE "\"" "\"\"" text "${text}")
+    string(REPLACE "${return}" "\\r" text "${text}")
+    string(REPLACE "${newline}" "\\n" text "${text}")
+    string(REPLACE "${tab}" "\\t" text "${text}")
     set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# launcher_setting_keys(<out>): the names and texts of the launcher's string table, by the key
+# that follows LAUNCHER_DEFAULT_ in resources/launcher_contract.h and LAUNCHER_ in the cache.
+function(launcher_setting_keys out)
+    set(${out} MAIN_PROGRAM FOLDER_NAME WINDOW_CLASS WINDOW_TITLE CAPTION ERROR_CAPTION
+        TEXT_RUNNING TEXT_UNPACK_FAILED TEXT_START_FAILED PARENT_SCOPE)
+endfunction()
+
+# launcher_read_setting_defaults(<header>): sets LAUNCHER_DEFAULT_<key> to each value that the
+# header defines, so that the defaults are stated there alone.
+function(launcher_read_setting_defaults header)
+    launcher_setting_keys(keys)
+    foreach(key ${keys})
+        file(STRINGS "${header}" line ENCODING UTF-8
+             REGEX "^#define LAUNCHER_DEFAULT_${key} \"[^\"\\]*\"")
+        if(NOT line MATCHES "^#define LAUNCHER_DEFAULT_${key} \"([^\"\\]*)\"")
+            message(FATAL_ERROR "${header} defines no plain LAUNCHER_DEFAULT_${key}")
+        endif()
+        set(LAUNCHER_DEFAULT_${key} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+    endforeach()
+endfunction()
+
+# launcher_check_setting(<out> <key> <variable name> <value>): <out> receives the value as the
+# inside of a string of the resource script. The value is refused when the launcher would refuse
+# it too and fall back to its default: empty; control characters (line breaks and tabs allowed in
+# the three box texts); a name that is no single file name Windows keeps as it is; a folder name
+# of the form of a folder moved aside; a main program not ending in .exe; a start-failed text
+# without exactly one %d, or with another %.
+function(launcher_check_setting out key name value)
+    if(value STREQUAL "")
+        message(FATAL_ERROR "${name} must not be empty")
+    endif()
+    if(key MATCHES "^(MAIN_PROGRAM|FOLDER_NAME)$")
+        if(value MATCHES "[/\\:*?\"<>|]")
+            message(FATAL_ERROR "${name} must be a file name without / \\ : * ? \" < > |: \"${value}\"")
+        endif()
+        if(value MATCHES "[. ]$")
+            message(FATAL_ERROR "${name} must not end with a dot or a blank: \"${value}\"")
+        endif()
+        string(TOUPPER "${value}" upper)
+        string(REGEX REPLACE "\\..*$" "" base "${upper}")
+        if(base MATCHES "^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|COM[1-9]|LPT[1-9]) *$")
+            message(FATAL_ERROR "${name} names a device of Windows: \"${value}\"")
+        endif()
+        # Such a folder would be removed as one moved aside by the launcher of the shorter name.
+        if(key STREQUAL "FOLDER_NAME" AND upper MATCHES "\\.OLD-[0-9]+$")
+            message(FATAL_ERROR "${name} must not end with .old- and a number, as a folder moved aside does: \"${value}\"")
+        endif()
+    endif()
+    if(key STREQUAL "MAIN_PROGRAM" AND NOT upper MATCHES ".\\.EXE$")
+        message(FATAL_ERROR "${name} must end with .exe: \"${value}\"")
+    endif()
+    if(key STREQUAL "TEXT_START_FAILED")
+        string(REPLACE "%d" "" rest "${value}")
+        string(LENGTH "${value}" length)
+        string(LENGTH "${rest}" restLength)
+        math(EXPR directives "(${length} - ${restLength}) / 2")
+        if(NOT directives EQUAL 1 OR rest MATCHES "%")
+            message(FATAL_ERROR "${name} must hold exactly one %d, where the error code goes, and no other %: \"${value}\"")
+        endif()
+    endif()
+    if(key MATCHES "^TEXT_")
+        launcher_rc_text(escaped "${name}" "${value}" MULTILINE)
+    else()
+        launcher_rc_text(escaped "${name}" "${value}")
+    endif()
+    set(${out} "${escaped}" PARENT_SCOPE)
 endfunction()
 
 # launcher_version_string(<lines> <key> <variable name> <text>): appends the VALUE line of one

@@ -73,6 +73,30 @@ bool IsDeviceStep(const char16_t* step, size_t length) {
            IsPortDigit(step[3]);
 }
 
+char16_t ForbiddenNameCharacter(const char16_t* step, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        const char16_t c = step[i];
+        if (c < 0x20 || c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' ||
+            c == u'*') {
+            return c;
+        }
+    }
+    return 0;
+}
+
+bool HasUnpairedSurrogate(const char16_t* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool IsSafeEntryName(const char16_t* name) {
     if (IsSeparator(name[0])) return false;
     size_t stepStart = 0;

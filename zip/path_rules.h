@@ -30,6 +30,14 @@ bool HasParentStep(const char16_t* path);
 // extension and with trailing dots or blanks ("nul.txt", "COM1 ", "aux..").
 bool IsDeviceStep(const char16_t* step, size_t length);
 
+// The first unit of a step that Windows does not allow in a name (a control character or one of
+// < > " | ? *), or 0. Separators and ":" are the callers' to judge.
+char16_t ForbiddenNameCharacter(const char16_t* step, size_t length);
+
+// Whether the text holds a surrogate without its partner: no valid Unicode, and no name that
+// converts to UTF-8 and back unchanged.
+bool HasUnpairedSurrogate(const char16_t* text, size_t length);
+
 // True when an entry name stays inside the folder it is unpacked into and names files there: not
 // absolute, no drive letter or other ":", no step that goes up and no device name in any step.
 bool IsSafeEntryName(const char16_t* name);

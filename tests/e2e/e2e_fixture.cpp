@@ -1,5 +1,7 @@
 #include "tests/e2e/e2e_fixture.h"
 
+#include <cstdio>
+
 namespace {
 constexpr DWORD kBoxTimeoutMs = 20000;
 constexpr DWORD kExitTimeoutMs = 20000;
@@ -37,7 +39,8 @@ void LauncherRun::SetUp() {
 
 void LauncherRun::TearDown() { CloseApplicationWindows(); }
 
-BoxContents LauncherRun::RunUntilBox(const std::wstring& launcher, const std::wstring& arguments) {
+BoxContents LauncherRun::RunUntilBox(const std::wstring& launcher, const std::wstring& arguments,
+                                     const std::wstring& image) {
     BoxContents contents;
     LaunchedProcess run = StartProcess(launcher, arguments, workDir_);
     if (run.process == nullptr) return contents;
@@ -48,6 +51,10 @@ BoxContents LauncherRun::RunUntilBox(const std::wstring& launcher, const std::ws
         return contents;
     }
     contents = ReadMessageBox(box);
+    if (!image.empty()) {
+        EXPECT_TRUE(SaveWindowImage(box, image));
+        std::printf("box image: %s\n", Utf8(image).c_str());
+    }
     CloseMessageBox(box);
     DWORD code = WaitForExit(run, kExitTimeoutMs);
     EXPECT_EQ(code, 0u) << "launcher exit code";

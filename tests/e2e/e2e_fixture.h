@@ -21,6 +21,7 @@ constexpr wchar_t kEscapingLauncher[] = L"launcher_escaping.exe";
 constexpr wchar_t kNamesLauncher[] = L"launcher_names.exe";    // names in Chinese and with accents
 constexpr wchar_t kHolderLauncher[] = L"launcher_holder.exe";  // no window; holds data.bin open
 constexpr wchar_t kBigLauncher[] = L"launcher_big.exe";        // demo, 32 MiB and 300 small files
+constexpr wchar_t kNamedLauncher[] = L"launcher_named.exe";    // demo as Zorvex.exe, own texts
 
 using Report = std::map<std::string, std::wstring>;
 
@@ -30,8 +31,10 @@ class LauncherRun : public ::testing::Test {
     void TearDown() override;
 
     // Runs the launcher until it shows a message box, reads and closes the box, and checks that
-    // the launcher then ends with exit code 0.
-    BoxContents RunUntilBox(const std::wstring& launcher, const std::wstring& arguments = L"");
+    // the launcher then ends with exit code 0. With `image`, the box is saved there as a BMP
+    // file first and the path shown in the test's output.
+    BoxContents RunUntilBox(const std::wstring& launcher, const std::wstring& arguments = L"",
+                            const std::wstring& image = L"");
 
     // Runs the launcher, checks that it ends with exit code 0 without a box, and returns the
     // report of the application it started.

@@ -270,11 +270,11 @@ std::map<std::string, std::wstring> ReadReport(const std::wstring& path) {
     return report;
 }
 
-void CloseApplicationWindows() {
+void CloseApplicationWindows(const wchar_t* className, const wchar_t* title) {
     for (int attempt = 0; attempt < 20; ++attempt) {
         HWND window = nullptr;
         HWND found = nullptr;
-        while ((window = FindWindowExW(nullptr, window, L"vornix", L"Kelmora")) != nullptr) {
+        while ((window = FindWindowExW(nullptr, window, className, title)) != nullptr) {
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
             if (owner != GetCurrentProcessId()) {
@@ -299,4 +299,49 @@ void CloseApplicationWindows() {
         }
     }
     ADD_FAILURE() << "application windows keep appearing";
+}
+
+bool SaveWindowImage(HWND window, const std::wstring& path) {
+    RECT area = {};
+    if (!GetWindowRect(window, &area)) return false;
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    const bool copied =
+        BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY) != FALSE;
+    SelectObject(memory, previous);
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;  // bottom-up rows, as BMP files store them
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::string pixels(static_cast<size_t>(rowBytes) * height, '\0');
+    const bool read =
+        copied && GetDIBits(memory, bitmap, 0, height, &pixels[0],
+                            reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == height;
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (!read) return false;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    bool ok = WriteFile(out, &file, sizeof file, &written, nullptr) != FALSE;
+    ok = ok && WriteFile(out, &info, sizeof info, &written, nullptr) != FALSE;
+    ok = ok && WriteFile(out, pixels.data(), static_cast<DWORD>(pixels.size()), &written,
+                         nullptr) != FALSE;
+    CloseHandle(out);
+    return ok;
 }

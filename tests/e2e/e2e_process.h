@@ -59,6 +59,10 @@ bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
 // The demo application's report: its "key=value" lines, values converted from UTF-8.
 std::map<std::string, std::wstring> ReadReport(const std::wstring& path);
 
-// Closes every window of class "vornix" titled "Kelmora" that another process owns and waits
-// until those processes have ended.
-void CloseApplicationWindows();
+// Closes every window of the class and title (by default the demo application's) that another
+// process owns and waits until those processes have ended.
+void CloseApplicationWindows(const wchar_t* className = L"vornix",
+                             const wchar_t* title = L"Kelmora");
+
+// Saves what the window shows on the screen as a 24-bit BMP file, for a person to look at.
+bool SaveWindowImage(HWND window, const std::wstring& path);

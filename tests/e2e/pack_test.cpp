@@ -1,6 +1,7 @@
 // launcher-pack.exe under Wine: it packs a folder into the product's launcher.exe with a new
 // icon and version record, Windows reads those back, and the packed launcher, started as a
-// user starts it, unpacks exactly that folder and starts its zandro.exe.
+// user starts it, unpacks exactly that folder and starts its zandro.exe. Applications packed
+// with names and texts of their own run side by side.
 #include <vector>
 
 #include "tests/e2e/e2e_fixture.h"
@@ -233,6 +234,75 @@ TEST_F(PackedLauncher, NamesInAnyScriptUnpackUnchanged) {
         0u);
     RunUntilReport(kPacked);
     ExpectUnpackedAsTheSource();
+}
+
+// Two applications, each packed with a main program, folder, window and English texts of its
+// own: each runs from its own folder, and each launcher finds only its own application's window.
+TEST_F(PackedLauncher, ApplicationsWithNamesOfTheirOwnRunSideBySide) {
+    struct App {
+        const wchar_t* program;
+        const wchar_t* folder;
+        const wchar_t* windowClass;
+        const wchar_t* title;
+        const wchar_t* launcher;
+    };
+    const App apps[] = {
+        {L"AppOne.exe", L"App One Files", L"AppOneWindow", L"App One", L"packed_one.exe"},
+        {L"AppTwo.exe", L"AppTwo", L"AppTwoWindow", L"App Two", L"packed_two.exe"},
+    };
+    // The applications and their settings go, however the test ends.
+    struct Cleanup {
+        const App* apps;
+        ~Cleanup() {
+            SetEnvironmentVariableW(L"ZANDRO_WINDOW_CLASS", nullptr);
+            SetEnvironmentVariableW(L"ZANDRO_WINDOW_TITLE", nullptr);
+            for (int i = 0; i < 2; ++i) {
+                CloseApplicationWindows(apps[i].windowClass, apps[i].title);
+                DeleteFileW((DriverFolder() + apps[i].launcher).c_str());
+            }
+        }
+    } cleanup{apps};
+    for (const App& app : apps) {
+        const std::wstring source = root_ + L"source " + app.program;
+        MakeFolders(source);
+        ASSERT_TRUE(CopyFileW((DriverFolder() + L"zandro.exe").c_str(),
+                              (source + L"\\" + app.program).c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW((DriverFolder() + L"zandrolib.dll").c_str(),
+                              (source + L"\\zandrolib.dll").c_str(), FALSE));
+        ASSERT_EQ(
+            Pack(std::wstring(L"--main-program ") + app.program + L" --folder-name \"" +
+                 app.folder + L"\" --window-class " + app.windowClass + L" --window-title \"" +
+                 app.title + L"\" --texts en \"" + DriverFolder() + L"launcher.exe\" \"" + source +
+                 L"\" \"" + DriverFolder() + app.launcher + L"\""),
+            0u);
+    }
+    // Each started with the window its own program would have.
+    for (const App& app : apps) {
+        SCOPED_TRACE(Utf8(app.program));
+        ASSERT_TRUE(SetEnvironmentVariableW(L"ZANDRO_WINDOW_CLASS", app.windowClass));
+        ASSERT_TRUE(SetEnvironmentVariableW(L"ZANDRO_WINDOW_TITLE", app.title));
+        report_ = root_ + app.program + L".report.txt";
+        ASSERT_TRUE(SetEnvironmentVariableW(L"ZANDRO_REPORT", report_.c_str()));
+        Report report = RunUntilReport(app.launcher);
+        EXPECT_EQ(report["commandline"],
+                  tempPath_ + L"\\" + app.folder + L"\\" + app.program + L" \"\"");
+        EXPECT_EQ(report["path"], tempPath_ + L"\\" + app.folder + L";" + path_);
+    }
+    for (const App& app : apps) {
+        EXPECT_NE(FindWindowW(app.windowClass, app.title), nullptr);
+        EXPECT_TRUE(PathExists(tempPath_ + app.folder + L"\\" + app.program));
+    }
+    EXPECT_FALSE(PathExists(folder_)) << "the default folder was made";
+
+    // Started again, each launcher finds its own application open and says so in English.
+    for (const App& app : apps) {
+        SCOPED_TRACE(Utf8(app.program));
+        const BoxContents box =
+            RunUntilBox(app.launcher, L"", DriverFolder() + L"box " + app.program + L".bmp");
+        EXPECT_EQ(box.text, L"The application is already running.");
+        EXPECT_EQ(box.caption, app.title);
+        EXPECT_EQ(box.icon, BoxIcon::Exclamation);
+    }
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // What the launcher executables carry: each its own payload under type "zip", id 117, the
-// manifest, the icon and the version record.
+// manifest, the icon, the version record and the string table of names and texts.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <map>
 #include <string>
 
+#include "resources/launcher_contract.h"
 #include "tests/e2e/e2e_files.h"
 #include "tests/e2e/e2e_process.h"
 
@@ -21,6 +22,13 @@ class LauncherImage : public ::testing::Test {
     }
     void TearDown() override {
         if (module_ != nullptr) FreeLibrary(module_);
+    }
+
+    // The string `id` as Windows loads it from the string table, "(missing)" when it is not there.
+    std::wstring String(UINT id) {
+        const wchar_t* text = nullptr;
+        const int length = LoadStringW(module_, id, reinterpret_cast<LPWSTR>(&text), 0);
+        return length > 0 && text != nullptr ? std::wstring(text, length) : L"(missing)";
     }
 
     // The resource's bytes, empty when it is missing.
@@ -39,7 +47,8 @@ class LauncherImage : public ::testing::Test {
 TEST_F(LauncherImage, EachLauncherCarriesItsOwnPayload) {
     for (const wchar_t* name :
          {L"launcher", L"launcher_app", L"launcher_nomain", L"launcher_notprogram",
-          L"launcher_subfolders", L"launcher_escaping", L"launcher_names", L"launcher_branded"}) {
+          L"launcher_subfolders", L"launcher_escaping", L"launcher_names", L"launcher_branded",
+          L"launcher_named"}) {
         SCOPED_TRACE(testing::Message() << name);
         Open(std::wstring(name) + L".exe");
         const std::string payload = ReadFileBytes(DriverFolder() + L"payloads\\" + name + L".zip");
@@ -134,6 +143,45 @@ TEST_F(LauncherImage, BrandingReachesIconAndVersionRecordAsGiven) {
         {L"ProductName", L"Zorvex \"Pro\" \u542F\u52A8\u5668"},
         {L"ProductVersion", L"2.5.65535.0"}};
     EXPECT_EQ(record.strings, expected);
+}
+
+// The string table as Windows reads it: the contract's defaults in the product, given values in
+// the named launcher (tests/e2e/CMakeLists.txt), and nothing beside the nine.
+TEST_F(LauncherImage, StringTablesHoldTheDefaultsOrTheGivenValues) {
+    const std::map<UINT, std::wstring> defaults{
+        {LAUNCHER_STRING_MAIN_PROGRAM, L"" LAUNCHER_DEFAULT_MAIN_PROGRAM},
+        {LAUNCHER_STRING_FOLDER_NAME, L"" LAUNCHER_DEFAULT_FOLDER_NAME},
+        {LAUNCHER_STRING_WINDOW_CLASS, L"" LAUNCHER_DEFAULT_WINDOW_CLASS},
+        {LAUNCHER_STRING_WINDOW_TITLE, L"" LAUNCHER_DEFAULT_WINDOW_TITLE},
+        {LAUNCHER_STRING_CAPTION, L"" LAUNCHER_DEFAULT_CAPTION},
+        {LAUNCHER_STRING_ERROR_CAPTION, L"" LAUNCHER_DEFAULT_ERROR_CAPTION},
+        {LAUNCHER_STRING_TEXT_RUNNING, L"" LAUNCHER_DEFAULT_TEXT_RUNNING},
+        {LAUNCHER_STRING_TEXT_UNPACK_FAILED, L"" LAUNCHER_DEFAULT_TEXT_UNPACK_FAILED},
+        {LAUNCHER_STRING_TEXT_START_FAILED, L"" LAUNCHER_DEFAULT_TEXT_START_FAILED}};
+    EXPECT_EQ(defaults.at(LAUNCHER_STRING_TEXT_RUNNING), L"\u7A0B\u5E8F\u5DF2\u6253\u5F00!");
+    const std::map<UINT, std::wstring> named{
+        {LAUNCHER_STRING_MAIN_PROGRAM, L"Zorvex.exe"},
+        {LAUNCHER_STRING_FOLDER_NAME, L"Zorvex Data"},
+        {LAUNCHER_STRING_WINDOW_CLASS, L"zorvex"},
+        {LAUNCHER_STRING_WINDOW_TITLE, L"Zorvex"},
+        {LAUNCHER_STRING_CAPTION, L"Zorvex \u542F\u52A8\u5668"},
+        {LAUNCHER_STRING_ERROR_CAPTION, L"Zorvex: \"error\""},
+        {LAUNCHER_STRING_TEXT_RUNNING, L"Zorvex l\u00E4uft schon!"},
+        {LAUNCHER_STRING_TEXT_UNPACK_FAILED,
+         L"Zorvex could not be unpacked.\nClose it and try again."},
+        {LAUNCHER_STRING_TEXT_START_FAILED, L"Zorvex did not start (%d): C:\\Zorvex"}};
+    for (const auto& launcher : {std::make_pair(L"launcher.exe", &defaults),
+                                 std::make_pair(L"launcher_named.exe", &named)}) {
+        SCOPED_TRACE(testing::Message() << launcher.first);
+        Open(launcher.first);
+        std::map<UINT, std::wstring> table;
+        for (UINT id = 0; id < 16; ++id) {
+            if (String(id) != L"(missing)") table[id] = String(id);
+        }
+        EXPECT_EQ(table, *launcher.second);
+        FreeLibrary(module_);
+        module_ = nullptr;
+    }
 }
 
 }  // namespace

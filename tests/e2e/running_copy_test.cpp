@@ -64,4 +64,16 @@ TEST_F(RunningCopy, WindowWithAnotherTitleOrClassDoesNotCount) {
     EXPECT_EQ(report["commandline"], folderText_ + L"\\zandro.exe \"\"");
 }
 
+// A launcher built with a window of its own looks for that one alone, and says so in its own words.
+TEST_F(RunningCopy, ANamedLauncherLooksForItsOwnWindow) {
+    HWND application = OpenWindow(L"zorvex", L"Zorvex");
+    BoxContents box = RunUntilBox(kNamedLauncher);
+    EXPECT_EQ(box.text, L"Zorvex l\u00E4uft schon!");
+    EXPECT_EQ(box.caption, L"Zorvex \u542F\u52A8\u5668");
+    EXPECT_EQ(box.icon, BoxIcon::Exclamation);
+    EXPECT_TRUE(IsWindow(application));
+    EXPECT_FALSE(PathExists(tempPath_ + L"Zorvex Data"));
+    EXPECT_FALSE(PathExists(report_));
+}
+
 }  // namespace

@@ -80,7 +80,7 @@ TEST(CreateChildProcess, GivesTheErrorCodeThatTheBoxShows) {
     uint32_t error = 0;
     EXPECT_FALSE(CreateChildProcess(scratch.text() + u"\\missing\\zandro.exe", &error));
     testing::internal::CaptureStderr();
-    ShowStartFailure(error);
+    ShowStartFailure(DefaultSettings(), error);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "错误提示: 启动主程序失败，错误码:(2)。\n");
 
     const fs::path notAProgram = scratch.path() / "zandro.exe";

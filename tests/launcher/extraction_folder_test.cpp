@@ -56,7 +56,7 @@ class ExtractionFolderTest : public testing::Test {
 
     FolderState Prepare() {
         ReleaseFreshFolder(&fresh);
-        fresh = PrepareFreshFolder(temp.u16string() + u"/");
+        fresh = PrepareFreshFolder(temp.u16string() + u"/", DefaultSettings());
         return fresh.state;
     }
 
@@ -65,7 +65,7 @@ class ExtractionFolderTest : public testing::Test {
     void RemoveAside() {
         const PlatformHandle held = PlatformOpenFolder(temp.u16string().c_str());
         ASSERT_NE(held, kInvalidPlatformHandle);
-        RemoveFoldersMovedAside(held);
+        RemoveFoldersMovedAside(held, DefaultSettings());
         PlatformReleaseFolder(held);
     }
 
@@ -234,7 +234,7 @@ TEST_F(ExtractionFolderTest, TheChildGetsTheFolderTextUnlessALinkLeadsThere) {
     if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
     const fs::path linked = scratch.path() / "linked-temp";
     fs::create_directory_symlink(temp, linked);
-    fresh = PrepareFreshFolder(linked.u16string() + u"/");
+    fresh = PrepareFreshFolder(linked.u16string() + u"/", DefaultSettings());
     ASSERT_EQ(fresh.state, FolderState::Ready);
     const std::u16string childText =
         ChildFolderText(fresh.folder, linked.u16string() + u"\\\\VORNIX");
@@ -279,3 +279,26 @@ TEST(LauncherLock, OneHolderAtATimeAndTheOtherWaitsInBounds) {
     EXPECT_TRUE(gotLater);
     EXPECT_TRUE(waitedLater);
 }
+
+#ifdef _WIN32
+// Launchers of "App" and "APP" work in one folder, which Windows finds by either name: they take
+// one lock.
+TEST(LauncherLock, NamesThatDifferOnlyInCaseAreOneLockOnWindows) {
+    ScratchFolder scratch;
+    const std::u16string name = u"Vornix.case-" + scratch.path().filename().u16string();
+    std::u16string upper = name;
+    for (char16_t& c : upper) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+    bool waited = false;
+    const PlatformHandle first = PlatformAcquireLock(name.c_str(), 0, &waited);
+    ASSERT_NE(first, kInvalidPlatformHandle);
+    std::atomic<bool> got{true};
+    std::thread([&] {
+        bool otherWaited = false;
+        const PlatformHandle second = PlatformAcquireLock(upper.c_str(), 100, &otherWaited);
+        got = second != kInvalidPlatformHandle;
+        if (second != kInvalidPlatformHandle) PlatformReleaseLock(second);
+    }).join();
+    EXPECT_FALSE(got);
+    PlatformReleaseLock(first);
+}
+#endif

@@ -5,8 +5,10 @@
 // under Wine.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "launcher/launcher.h"
@@ -46,7 +48,11 @@ struct LaunchRecord {
     fs::path folder;
     std::vector<std::u16string> started;
     std::vector<std::u16string> boxes;
+    std::vector<std::u16string> captions;
     std::map<std::string, std::string> filesAtStart;
+    std::map<uint16_t, std::u16string> strings;  // the launcher's string table
+    std::vector<std::u16string> locks;           // the locks it took
+    bool waited = false;                         // whether it waited for one
 };
 LaunchRecord record;
 
@@ -63,7 +69,10 @@ bool Resource(uint16_t, const char16_t*, const void** data, uint32_t* size) {
     return true;
 }
 
-void Box(const char16_t* text, const char16_t*, uint32_t) { record.boxes.push_back(text); }
+void Box(const char16_t* text, const char16_t* caption, uint32_t) {
+    record.boxes.push_back(text);
+    record.captions.push_back(caption);
+}
 
 bool Start(const char16_t* application, char16_t*, PlatformHandle* process,
            PlatformHandle* thread) {
@@ -75,6 +84,20 @@ bool Start(const char16_t* application, char16_t*, PlatformHandle* process,
 }
 
 void CloseNothing(PlatformHandle) {}
+
+bool TableString(uint16_t id, std::u16string* text) {
+    const auto found = record.strings.find(id);
+    if (found == record.strings.end()) return false;
+    *text = found->second;
+    return true;
+}
+
+PlatformHandle RecordedLock(const char16_t* name, uint32_t waitMs, bool* waited) {
+    record.locks.push_back(name);
+    const PlatformHandle lock = kSystemCalls.PlatformAcquireLock(name, waitMs, waited);
+    record.waited = record.waited || *waited;
+    return lock;
+}
 
 class FaultLaunch : public testing::Test {
   protected:
@@ -94,6 +117,7 @@ class FaultLaunch : public testing::Test {
         record.payload = BuildZip(archive);
         record.temp = temp.u16string() + u'\\';
         record.folder = folder;
+        record.strings.clear();
         fs::create_directories(outside / "inner");
         WriteFileBytes(outside / "precious.dll", "keep");
         MakeReadOnly(outside / "precious.dll");
@@ -129,8 +153,13 @@ class FaultLaunch : public testing::Test {
     bool Launch(const FaultPoint* point, int n) {
         record.started.clear();
         record.boxes.clear();
+        record.captions.clear();
         record.filesAtStart.clear();
+        record.locks.clear();
+        record.waited = false;
         ActivePlatformCalls = kSystemCalls;
+        ActivePlatformCalls.PlatformLoadString = TableString;
+        ActivePlatformCalls.PlatformAcquireLock = RecordedLock;
         ActivePlatformCalls.PlatformGetTempPath = TempPath;
         ActivePlatformCalls.PlatformFindResource = Resource;
         ActivePlatformCalls.PlatformMessageBox = Box;
@@ -218,4 +247,78 @@ TEST_F(FaultLaunch, EachCallFailingOnceStartsNothingThisRunDidNotWrite) {
         }
         EXPECT_TRUE(everReached) << point.name << " is never called on this path";
     }
+}
+
+// Two applications with launchers of their own in one temporary directory: each launcher works in
+// its own folder under its own lock, and removes only the folders it moved aside itself. The other
+// folder's name begins with this one's, and this one's aside names begin with the other's.
+TEST_F(FaultLaunch, LaunchersOfTwoFoldersLeaveEachOthersAlone) {
+    Lay(true);
+    const fs::path other = temp / "VORNIX.old";
+    fs::create_directories(other);
+    WriteFileBytes(other / "other.exe", "the other's old copy");
+    WriteFileBytes(temp / "VORNIX.old.old-2" / "left.txt", "the other's, moved aside");
+    fs::create_directories(temp / "VORNIX.old-7");
+    WriteFileBytes(temp / "VORNIX.old-7" / "left.txt", "this one's, moved aside");
+    const auto folderBefore = Files(folder);
+
+    const Bytes thisPayload = record.payload;
+    TestArchive archive;
+    archive.entries = {MakeEntry("other.exe", "the other program", 8),
+                       MakeEntry("other.dll", "the other library", 8)};
+    record.payload = BuildZip(archive);
+    record.folder = other;
+    record.strings = {{LAUNCHER_STRING_MAIN_PROGRAM, u"other.exe"},
+                      {LAUNCHER_STRING_FOLDER_NAME, u"VORNIX.old"}};
+    const std::map<std::string, std::string> otherFiles = {{"other.exe", "the other program"},
+                                                           {"other.dll", "the other library"}};
+    {
+        // This folder's launcher is at work meanwhile, from another thread (a Windows mutex is
+        // its own thread's): the other launcher does not wait for it.
+        std::promise<void> held;
+        std::promise<void> done;
+        std::thread busy([&] {
+            bool waited = false;
+            const PlatformHandle lock = PlatformAcquireLock(u"VORNIX.launcher", 0, &waited);
+            held.set_value();
+            done.get_future().wait();
+            if (lock != kInvalidPlatformHandle) PlatformReleaseLock(lock);
+        });
+        held.get_future().wait();
+        Launch(nullptr, 0);
+        done.set_value();
+        busy.join();
+    }
+    EXPECT_EQ(record.locks, std::vector<std::u16string>{u"VORNIX.old.launcher"});
+    EXPECT_FALSE(record.waited);
+    EXPECT_TRUE(record.boxes.empty());
+    ASSERT_EQ(record.started.size(), 1u);
+    EXPECT_EQ(record.started[0], record.temp + u"\\VORNIX.old\\other.exe");
+    EXPECT_EQ(record.filesAtStart, otherFiles);
+    EXPECT_EQ(Files(folder), folderBefore);
+    EXPECT_EQ(ReadFileBytes(temp / "VORNIX.old-7" / "left.txt"), "this one's, moved aside");
+    EXPECT_FALSE(fs::exists(temp / "VORNIX.old.old-1"));
+    EXPECT_FALSE(fs::exists(temp / "VORNIX.old.old-2"));
+
+    record.payload = thisPayload;
+    record.folder = folder;
+    record.strings.clear();
+    Launch(nullptr, 0);
+    EXPECT_EQ(record.locks, std::vector<std::u16string>{u"VORNIX.launcher"});
+    ASSERT_EQ(record.started.size(), 1u);
+    EXPECT_EQ(record.started[0], record.temp + u"\\VORNIX\\zandro.exe");
+    EXPECT_EQ(record.filesAtStart, kPayloadFiles);
+    EXPECT_EQ(Files(other), otherFiles);
+    EXPECT_FALSE(fs::exists(temp / "VORNIX.old-1"));
+    EXPECT_FALSE(fs::exists(temp / "VORNIX.old-7"));
+}
+
+TEST_F(FaultLaunch, TheBoxCarriesTheTextAndCaptionOfTheStringTable) {
+    Lay(false);
+    record.strings = {{LAUNCHER_STRING_TEXT_UNPACK_FAILED, u"Could not unpack.\r\nTry again."},
+                      {LAUNCHER_STRING_CAPTION, u"Other App"}};
+    record.payload.clear();
+    Launch(nullptr, 0);
+    EXPECT_EQ(record.boxes, std::vector<std::u16string>{u"Could not unpack.\r\nTry again."});
+    EXPECT_EQ(record.captions, std::vector<std::u16string>{u"Other App"});
 }

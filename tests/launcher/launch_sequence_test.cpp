@@ -292,6 +292,20 @@ TEST_F(LaunchSequenceTest, MainProgramThatCannotRunShowsItsErrorCode) {
     EXPECT_EQ(boxes, "错误提示: 启动主程序失败，错误码:(8)。\n");  // ENOEXEC
 }
 
+TEST_F(LaunchSequenceTest, TheStartFailureBoxTakesItsTextAndCaptionFromTheStringTable) {
+    TestArchive archive = Application();
+    archive.entries[0].data = "not a program";
+    UsePayload(archive);
+    ActivePlatformCalls.PlatformLoadString = [](uint16_t id, std::u16string* text) {
+        if (id == LAUNCHER_STRING_TEXT_START_FAILED) *text = u"No start (%d).";
+        if (id == LAUNCHER_STRING_ERROR_CAPTION) *text = u"Other App";
+        return !text->empty();
+    };
+    Launch();
+    ActivePlatformCalls = kSystemCalls;
+    EXPECT_EQ(boxes, "Other App: No start (8).\n");
+}
+
 TEST_F(LaunchSequenceTest, EscapingEntriesAreSkippedAndTheRestIsUnpacked) {
     TestArchive archive = Application();
     archive.entries.push_back(Entry("../escaped.txt", "x"));
@@ -319,22 +333,22 @@ TEST_F(LaunchSequenceTest, ExtractionFolderThatIsALinkIsReplacedByARealFolder) {
 }
 
 TEST_F(LaunchSequenceTest, ExtractionHoldsTheFolderAndItsMainProgram) {
-    ExtractedPayload payload = ExtractPayload();
+    ExtractedPayload payload = ExtractPayload(DefaultSettings());
     EXPECT_EQ(payload.state, PayloadState::Ready);
     // The temporary directory's closing separator and the joined one stay side by side.
     EXPECT_EQ(payload.folderText, temp.u16string() + u"/\\VORNIX");
     EXPECT_NE(payload.fresh.folder, kInvalidPlatformHandle);
     EXPECT_NE(payload.mainProgram, kInvalidPlatformHandle);
-    FinishExtraction(&payload);
+    FinishExtraction(&payload, DefaultSettings());
     EXPECT_EQ(payload.mainProgram, kInvalidPlatformHandle);
     EXPECT_EQ(payload.fresh.folder, kInvalidPlatformHandle);
 }
 
 // An old copy is never started: only what this run wrote.
 TEST_F(LaunchSequenceTest, NoPayloadLeavesTheFolderAloneAndStartsNothing) {
-    ExtractedPayload first = ExtractPayload();
+    ExtractedPayload first = ExtractPayload(DefaultSettings());
     ASSERT_EQ(first.state, PayloadState::Ready);
-    FinishExtraction(&first);
+    FinishExtraction(&first, DefaultSettings());
     WriteFileBytes(folder / "left-over.txt", "x");
     LauncherPayloadData = nullptr;
     LauncherPayloadSize = 0;
@@ -348,10 +362,10 @@ TEST_F(LaunchSequenceTest, NoPayloadLeavesTheFolderAloneAndStartsNothing) {
 TEST_F(LaunchSequenceTest, WithoutATemporaryDirectoryNothingIsStarted) {
     // A temporary directory too long for its buffer: the folder text stays empty.
     setenv("TMPDIR", ("/" + std::string(2100, 't')).c_str(), 1);
-    ExtractedPayload payload = ExtractPayload();
+    ExtractedPayload payload = ExtractPayload(DefaultSettings());
     EXPECT_TRUE(payload.folderText.empty());
     EXPECT_EQ(payload.state, PayloadState::Failed);
-    FinishExtraction(&payload);
+    FinishExtraction(&payload, DefaultSettings());
     Launch();
     EXPECT_EQ(boxes, kChildMissingBox);
     EXPECT_FALSE(fs::exists(report));

@@ -80,6 +80,20 @@ def resources(pe):
     return out
 
 
+def string_table(pe):
+    """{string id: text} of the string table as pefile decodes it (all its languages), and the
+    number of languages of its first block."""
+    out, languages = {}, 0
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if t.id != pefile.RESOURCE_TYPE["RT_STRING"]:
+            continue
+        for n in t.directory.entries:
+            out.update(n.directory.strings)
+            if n.id == 1:
+                languages = len(n.directory.entries)
+    return out, languages
+
+
 def payload_of(resource_map):
     found = [data for (t, n, _), data in resource_map.items() if t == "ZIP" and n == 117]
     return found[0] if found else None
@@ -305,6 +319,37 @@ def main():
         with open(signed, "rb") as f:
             check(b"not a real signature" not in f.read(), "the certificate's bytes are gone")
         check_image(signed, args.signed_stub, False)
+
+    # An English application with names of its own; single options win over --texts, and the
+    # caption follows the window title.
+    english = os.path.join(work, "english")
+    os.makedirs(english)
+    for name in ("MyApp.exe", "helper.dll"):
+        with open(os.path.join(english, name), "wb") as f:
+            f.write(name.encode() * 50)
+    named = os.path.join(work, "named.exe")
+    status, out, err = pack("--main-program", "MyApp.exe", "--folder-name", "MyApp Files",
+                            "--window-class", "MyAppWindow", "--window-title", "My App \u00e9",
+                            "--texts", "en", "--text-running", "My App is open.",
+                            args.stub, english, named)
+    check(status == 0, f"packing with names and texts: status {status}: {err}")
+    if status == 0:
+        expected = {1: "MyApp.exe", 2: "MyApp Files", 3: "MyAppWindow", 4: "My App \u00e9",
+                    5: "My App \u00e9", 6: "Error", 7: "My App is open.",
+                    8: "Could not unpack the application, or one of its files is in use.",
+                    9: "Could not start the application (error %d)."}
+        table, languages = string_table(check_image(named, args.stub, stub_has_reloc_after))
+        check(languages == 1, f"the string table in one language: {languages}")
+        got = {k: table.get(k) for k in expected}
+        check(got == expected, f"string table: {got}")
+        # Packed again with one value changed: the others stay as the first packing set them.
+        renamed = os.path.join(work, "renamed.exe")
+        status, out, err = pack("--folder-name", "Other", named, english, renamed)
+        check(status == 0, f"repacking with a new folder name: status {status}: {err}")
+        if status == 0:
+            table, _ = string_table(pefile.PE(renamed))
+            got = {k: table.get(k) for k in expected}
+            check(got == {**expected, 2: "Other"}, f"repacked: {got}")
 
     # A refusal leaves no OUTPUT.
     refused = os.path.join(work, "refused.exe")

@@ -90,17 +90,6 @@ class PackTool : public ::testing::Test {
         return payload == nullptr ? ByteBuffer{} : payload->data;
     }
 
-    // What is left in the scratch folder's top level besides the given names.
-    std::vector<std::string> Leftovers() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(scratch_.path())) {
-            const std::string name = entry.path().filename().u8string();
-            if (name.find("out") == 0 || name.find(".part") != std::string::npos)
-                names.push_back(name);
-        }
-        return names;
-    }
-
     // Unpacks OUTPUT's payload through the launcher's driver and compares it with the source
     // folder: names, bytes, write times and attribute bits, and nothing more.
     void ExpectUnpacksAsTheSource(const std::u16string& output, const std::u16string& folder,
@@ -291,7 +280,7 @@ TEST_F(PackTool, RefusalsNameTheReasonExitWithTwoAndLeaveNoOutput) {
         EXPECT_EQ(Run(c.args), kPackRefused);
         EXPECT_NE(err_.find(c.reason), std::u16string::npos) << Narrow(err_);
         EXPECT_EQ(err_.find(u"launcher-pack: error: "), 0u);
-        EXPECT_TRUE(Leftovers().empty());
+        EXPECT_TRUE(PackLeftovers(scratch_.path()).empty());
     }
     EXPECT_EQ(ReadFileBytes(scratch_.path() / "launcher.exe"),
               std::string(stub.begin(), stub.end()));
@@ -299,6 +288,73 @@ TEST_F(PackTool, RefusalsNameTheReasonExitWithTwoAndLeaveNoOutput) {
 }
 
 #ifndef _WIN32
+// Each rule on the launcher's names and texts refuses with its reason: the option's own
+// value, the main program it names, and the name budget that the folder's name takes from.
+TEST_F(PackTool, RefusesNamesAndTextsTheLauncherCouldNotUse) {
+    MakeApplication();
+    MakeFolder(u"english");
+    MakeFile(u"english/MyApp.exe", "main");
+    MakeFile(u"english/" + std::u16string(140, u'n'), "long");
+    const std::u16string s = scratch_.text() + u"/";
+    const std::u16string out = s + u"out.exe";
+    const std::u16string app = s + u"app";
+    const std::u16string english = s + u"english";
+    const Refusal cases[] = {
+        {"folder with a separator", {u"--folder-name", u"My\\App", stub_, app, out}, u"/ \\ :"},
+        {"folder with a colon", {u"--folder-name", u"C:App", stub_, app, out}, u"/ \\ :"},
+        {"folder named as a device", {u"--folder-name", u"aux.app", stub_, app, out}, u"device"},
+        {"folder with a trailing dot", {u"--folder-name", u"MyApp.", stub_, app, out}, u"dot"},
+        {"folder name too long",
+         {u"--folder-name", std::u16string(169, u'f'), stub_, app, out},
+         u"longer than 168 units"},
+        {"main program not a program",
+         {u"--main-program", u"MyApp.bat", stub_, english, out},
+         u"must end with .exe"},
+        {"main program in a sub-folder",
+         {u"--main-program", u"bin/MyApp.exe", stub_, english, out},
+         u"/ \\ :"},
+        {"main program missing",
+         {u"--main-program", u"Other.exe", stub_, english, out},
+         u"no Other.exe at its top level"},
+        {"the default main program missing", {stub_, english, out}, u"--main-program"},
+        {"names that no longer fit below a longer folder",
+         {u"--main-program", u"MyApp.exe", u"--folder-name", std::u16string(60, u'f'), stub_,
+          english, out},
+         u"may have at most 133"},
+        {"window class too long",
+         {u"--window-class", std::u16string(257, u'c'), stub_, app, out},
+         u"longer than 256 units"},
+        {"empty title", {u"--window-title", u"", stub_, app, out}, u"empty"},
+        {"title on two lines", {u"--window-title", u"My\nApp", stub_, app, out}, u"line break"},
+        {"text without the code",
+         {u"--text-start-failed", u"It failed.", stub_, app, out},
+         u"exactly one %d"},
+        {"text with two codes",
+         {u"--text-start-failed", u"%d and %d", stub_, app, out},
+         u"exactly one %d"},
+        {"text with another format",
+         {u"--text-start-failed", u"%s failed (%d)", stub_, app, out},
+         u"no other %"},
+        {"text too long",
+         {u"--text-running", std::u16string(1001, u't'), stub_, app, out},
+         u"longer than 1000 units"},
+        {"unpaired surrogate", {u"--caption", u"bad\xD800", stub_, app, out}, u"surrogate"},
+        {"unknown text set", {u"--texts", u"fr", stub_, app, out}, u"--texts needs en or zh"},
+    };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Run(c.args), kPackRefused);
+        EXPECT_NE(err_.find(c.reason), std::u16string::npos) << Narrow(err_);
+        EXPECT_EQ(err_.find(u"launcher-pack: error: "), 0u);
+        EXPECT_TRUE(PackLeftovers(scratch_.path()).empty());
+    }
+    // The same folder with names that fit.
+    EXPECT_EQ(Run({u"--main-program", u"myapp.EXE", u"--folder-name", u"MyApp Files", stub_,
+                   english, out}),
+              kPackDone)
+        << Narrow(err_);
+}
+
 TEST_F(PackTool, RefusesFilesItCannotReadAndLinksToFolders) {
     MakeApplication();
     ASSERT_EQ(mkfifo((scratch_.path() / "app" / "pipe").c_str(), 0600), 0);
@@ -309,7 +365,7 @@ TEST_F(PackTool, RefusesFilesItCannotReadAndLinksToFolders) {
     ASSERT_EQ(symlink("/tmp", (scratch_.path() / "app" / "elsewhere").c_str()), 0);
     EXPECT_EQ(Run({stub_, Path(u"app"), Path(u"out.exe")}), kPackRefused);
     EXPECT_NE(err_.find(u"is a link to a folder"), std::u16string::npos) << Narrow(err_);
-    EXPECT_TRUE(Leftovers().empty());
+    EXPECT_TRUE(PackLeftovers(scratch_.path()).empty());
 }
 #endif
 
@@ -325,7 +381,7 @@ TEST_F(PackTool, AFailedWriteLeavesTheEarlierOutputAlone) {
     EXPECT_EQ(status, kPackWriteFailed);
     EXPECT_NE(err_.find(u"cannot write"), std::u16string::npos) << Narrow(err_);
     EXPECT_EQ(ReadFileBytes(scratch_.path() / "out.exe"), "an earlier output");
-    EXPECT_EQ(Leftovers(), std::vector<std::string>{"out.exe"});
+    EXPECT_EQ(PackLeftovers(scratch_.path()), std::vector<std::string>{"out.exe"});
 }
 
 }  // namespace

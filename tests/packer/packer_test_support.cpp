@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/support/scratch_folder.h"
 #include "tests/support/zip_builder.h"
 #include "zip/zip_archive.h"
@@ -65,4 +67,14 @@ std::string Narrow(const std::u16string& text) {
 FileTime AtUnixSeconds(int64_t seconds) {
     const uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600) * 10000000;
     return FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+}
+
+std::vector<std::string> PackLeftovers(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().u8string();
+        if (name.find("out") == 0 || name.find(".part") != std::string::npos) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }

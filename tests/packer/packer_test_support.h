@@ -2,7 +2,9 @@
 // resources.
 #pragma once
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "packer/byte_io.h"
 #include "packer/pe_image.h"
@@ -38,3 +40,7 @@ std::string Narrow(const std::u16string& text);
 
 // The file time of a count of seconds since 1970-01-01 UTC.
 FileTime AtUnixSeconds(int64_t seconds);
+
+// What a packing left in `folder`'s top level: names that start with "out" or hold ".part",
+// sorted.
+std::vector<std::string> PackLeftovers(const std::filesystem::path& folder);

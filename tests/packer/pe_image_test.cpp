@@ -247,4 +247,29 @@ TEST(PeImage, NewSectionNeedsFreeRoomAfterTheSectionTable) {
     EXPECT_TRUE(ContainsText(error, u"no room for another section header"));
 }
 
+// An image Windows would not map is refused, whatever the file format allows; the size counted
+// is the image's in memory, payload included, laid out without its bytes.
+TEST(PeImage, RefusesImagesThatWindowsCannotMap) {
+    for (const char* stubName : {"stub_rsrc_last.exe", "stub_reloc_after.exe"}) {
+        SCOPED_TRACE(stubName);
+        const ByteBuffer stub = Fixture(stubName);
+        PeImage image;
+        ResourceTree tree;
+        std::u16string error;
+        ASSERT_TRUE(ReadPeImage(stub, &image, &error) &&
+                    ReadResourceTree(stub, image, &tree, &error));
+        ResourceLeaf* payload = FindLeaf(&tree, 0, 117);
+        ASSERT_NE(payload, nullptr);
+        payload->data.clear();
+        payload->streamed = true;
+        PackedImage packed;
+        payload->streamedSize = static_cast<uint32_t>(kMaxMappedImageSize - 0x100000);
+        EXPECT_TRUE(BuildPackedImage(stub, image, &tree, &packed, &error)) << Narrow(error);
+        payload->streamedSize = static_cast<uint32_t>(kMaxMappedImageSize);
+        EXPECT_FALSE(BuildPackedImage(stub, image, &tree, &packed, &error));
+        EXPECT_TRUE(ContainsText(error, u"1.88 GB")) << Narrow(error);
+        EXPECT_TRUE(ContainsText(error, u"below 2 GiB")) << Narrow(error);
+    }
+}
+
 }  // namespace
