@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_time.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -39,37 +40,6 @@ uint32_t FromUtf8(const char* text, char16_t* out, uint32_t outUnits) {
 // ---- Archive reader ------------------------------------------------------------------------
 
 namespace {
-
-bool IsLeapYear(uint32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-uint32_t DaysInMonth(uint32_t year, uint32_t month) {
-    static const uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-// Days from 1601-01-01 to the given date of the proleptic Gregorian calendar.
-uint64_t DaysSince1601(uint32_t year, uint32_t month, uint32_t day) {
-    const uint64_t y = year - 1601;
-    uint64_t days = y * 365 + y / 4 - y / 100 + y / 400;
-    for (uint32_t m = 1; m < month; ++m) days += DaysInMonth(year, m);
-    return days + day - 1;
-}
-
-// The calendar time read as UTC, with the range checks of the Windows time conversions.
-bool CalendarToFileTime(uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_t minute,
-                        uint32_t second, uint32_t millisecond, FileTime* out) {
-    if (year < 1601 || year > 30827 || month < 1 || month > 12 || day < 1 ||
-        day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59 ||
-        millisecond > 999) {
-        return false;
-    }
-    const uint64_t seconds =
-        DaysSince1601(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
-    const uint64_t ticks = (seconds * 1000 + millisecond) * 10000;
-    out->low = static_cast<uint32_t>(ticks);
-    out->high = static_cast<uint32_t>(ticks >> 32);
-    return true;
-}
 
 // Windows-1252 for 0x80-0x9F; the five bytes it leaves undefined map to the same code points,
 // as Windows and Wine map them. Every other byte is its own code point.
@@ -102,13 +72,7 @@ int PlatformAnsiToWide(const char* text, char16_t* out, int outUnits) {
 }
 
 bool PlatformDosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FileTime* out) {
-    return CalendarToFileTime(1980 + (dosDate >> 9), (dosDate >> 5) & 0x0F, dosDate & 0x1F,
-                              dosTime >> 11, (dosTime >> 5) & 0x3F, (dosTime & 0x1F) * 2, 0, out);
-}
-
-bool PlatformSystemTimeToFileTime(const CalendarTime* time, FileTime* out) {
-    return CalendarToFileTime(time->year, time->month, time->day, time->hour, time->minute,
-                              time->second, time->millisecond, out);
+    return DosDateTimeToFileTimeUtc(dosDate, dosTime, out);
 }
 
 // ---- Files and folders by path ------------------------------------------------------------
@@ -120,22 +84,10 @@ constexpr mode_t kExecuteBits = S_IXUSR | S_IXGRP | S_IXOTH;
 
 int FileDescriptor(PlatformHandle file) { return static_cast<int>(file); }
 
-// 100-nanosecond intervals from 1601-01-01 to 1970-01-01.
-constexpr int64_t kUnixEpochAsFileTime = 116444736000000000;
-
 timespec ToTimespec(const FileTime* time) {
-    const int64_t ticks =
-        static_cast<int64_t>((static_cast<uint64_t>(time->high) << 32) | time->low) -
-        kUnixEpochAsFileTime;
-    int64_t seconds = ticks / 10000000;
-    int64_t rest = ticks % 10000000;
-    if (rest < 0) {
-        rest += 10000000;
-        --seconds;
-    }
     timespec out{};
-    out.tv_sec = static_cast<time_t>(seconds);
-    out.tv_nsec = static_cast<long>(rest * 100);
+    out.tv_sec = static_cast<time_t>(UnixSecondsOf(*time));
+    out.tv_nsec = static_cast<long>(UnixNanosecondsOf(*time));
     return out;
 }
 
@@ -722,9 +674,7 @@ uint32_t PlatformGetLastError() { return lastSpawnError; }
 namespace {
 
 FileTime FileTimeFromTimespec(const timespec& time) {
-    const uint64_t ticks = static_cast<uint64_t>(static_cast<int64_t>(time.tv_sec) * 10000000 +
-                                                 time.tv_nsec / 100 + kUnixEpochAsFileTime);
-    return FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+    return UnixTimeToFileTime(static_cast<int64_t>(time.tv_sec), time.tv_nsec);
 }
 
 // Runs `step` and keeps the errno of an earlier failure across it.
