@@ -19,6 +19,7 @@
 #include "platform/file_time.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
+#include "platform/windows_emulation.h"
 
 namespace {
 
@@ -39,17 +40,6 @@ uint32_t FromUtf8(const char* text, char16_t* out, uint32_t outUnits) {
 
 // ---- Archive reader ------------------------------------------------------------------------
 
-namespace {
-
-// Windows-1252 for 0x80-0x9F; the five bytes it leaves undefined map to the same code points,
-// as Windows and Wine map them. Every other byte is its own code point.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-}  // namespace
-
 uint32_t PlatformGetCurrentDirectory(uint32_t bufferUnits, char16_t* buffer) {
     std::vector<char> path(256);
     while (getcwd(path.data(), path.size()) == nullptr) {
@@ -60,15 +50,7 @@ uint32_t PlatformGetCurrentDirectory(uint32_t bufferUnits, char16_t* buffer) {
 }
 
 int PlatformAnsiToWide(const char* text, char16_t* out, int outUnits) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    const size_t needed = std::strlen(text) + 1;
-    if (outUnits == 0) return static_cast<int>(needed);  // the size query of the Win32 call
-    // As the Win32 call does, a text that does not fit fills the buffer and fails.
-    for (size_t i = 0; i < needed && i < static_cast<size_t>(outUnits); ++i) {
-        const unsigned char c = bytes[i];
-        out[i] = c >= 0x80 && c <= 0x9F ? kWindows1252High[c - 0x80] : c;
-    }
-    return needed <= static_cast<size_t>(outUnits) ? static_cast<int>(needed) : 0;
+    return Windows1252ToWide(text, out, outUnits);
 }
 
 bool PlatformDosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FileTime* out) {
@@ -454,28 +436,6 @@ namespace {
 // The error number of the last failed spawn, for PlatformGetLastError.
 uint32_t lastSpawnError = 0;
 
-// Splits what follows the program name in a command line into arguments: blanks separate,
-// double quotes group (so "" is one empty argument).
-std::vector<std::string> SplitArguments(const std::string& text) {
-    std::vector<std::string> arguments;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-        if (i == text.size()) break;
-        std::string argument;
-        bool quoted = false;
-        for (; i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t')); ++i) {
-            if (text[i] == '"') {
-                quoted = !quoted;
-            } else {
-                argument += text[i];
-            }
-        }
-        arguments.push_back(argument);
-    }
-    return arguments;
-}
-
 PlatformWindow SystemFindWindow(const char16_t*, const char16_t*) { return 0; }
 
 void SystemSetForegroundWindow(PlatformWindow) {}
@@ -485,23 +445,7 @@ void SystemMessageBox(const char16_t* text, const char16_t* caption, uint32_t) {
 }
 
 int SystemFormatInteger(char16_t* buffer, const char16_t* format, int32_t value) {
-    constexpr int kLimit = 1023;  // wsprintfW writes at most 1024 units with the terminator
-    const std::string number = std::to_string(value);
-    int written = 0;
-    bool substituted = false;
-    for (size_t i = 0; format[i] != 0 && written < kLimit; ++i) {
-        if (!substituted && format[i] == u'%' && format[i + 1] == u'd') {
-            for (size_t k = 0; k < number.size() && written < kLimit; ++k) {
-                buffer[written++] = static_cast<char16_t>(number[k]);
-            }
-            substituted = true;
-            ++i;
-        } else {
-            buffer[written++] = format[i];
-        }
-    }
-    buffer[written] = 0;
-    return written;
+    return FormatOneInteger(buffer, format, value);
 }
 
 uint32_t SystemGetTempPath(uint32_t bufferUnits, char16_t* buffer) {
@@ -521,14 +465,10 @@ bool SystemFindResource(uint16_t, const char16_t*, const void** data, uint32_t* 
 
 bool SystemLoadString(uint16_t, std::u16string*) { return false; }
 
-int SystemCompareText(const char16_t* a, const char16_t* b) {
-    size_t i = 0;
-    while (a[i] != 0 && a[i] == b[i]) ++i;
-    return static_cast<int>(a[i]) - static_cast<int>(b[i]);
-}
+int SystemCompareText(const char16_t* a, const char16_t* b) { return CompareUnits(a, b); }
 
 // Unit by unit, as the file system compares names.
-int SystemCompareFileNames(const char16_t* a, const char16_t* b) { return SystemCompareText(a, b); }
+int SystemCompareFileNames(const char16_t* a, const char16_t* b) { return CompareUnits(a, b); }
 
 void SystemLimitLibrarySearch() {}
 
@@ -546,19 +486,13 @@ bool SystemSetEnvironmentVariable(const char16_t* name, const char16_t* value) {
 bool SystemCreateProcess(const char16_t* application, char16_t* commandLine,
                          PlatformHandle* process, PlatformHandle* thread) {
     const std::string path = NativePath(application);
-    // Windows runs any program file; files unpacked here carry Windows attributes and so no
-    // execute permission, which is given where read permission is before the start.
+    // Files unpacked here carry Windows attributes and so no execute permission.
     struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0111) == 0) {
-        chmod(path.c_str(), (info.st_mode & 07777) | ((info.st_mode & 0444) >> 2));
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        const mode_t runnable = RunnableMode(info.st_mode);
+        if (runnable != (info.st_mode & 07777)) chmod(path.c_str(), runnable);
     }
-    // The arguments follow the program's name: the application text itself when the command
-    // line starts with it (it may hold blanks), else the first blank-separated word.
-    size_t skip = 0;
-    while (application[skip] != 0 && commandLine[skip] == application[skip]) ++skip;
-    std::string rest = Utf16ToUtf8(commandLine + (application[skip] == 0 ? skip : 0));
-    std::vector<std::string> arguments = SplitArguments(rest);
-    if (application[skip] != 0 && !arguments.empty()) arguments.erase(arguments.begin());
+    std::vector<std::string> arguments = ArgumentsAfterProgram(application, commandLine);
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));
