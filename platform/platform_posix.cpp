@@ -73,10 +73,6 @@ timespec ToTimespec(const FileTime* time) {
     return out;
 }
 
-// The descriptor of the file that the last file creation made new (O_CREAT | O_EXCL), until it is
-// closed: a regular file for certain, which saves asking the system once per file.
-int newRegularFile = -1;
-
 // Opens an existing file for writing the way CREATE_ALWAYS replaces one: a file without write
 // permission is refused (even for root, whom open() would let through), a regular file is
 // emptied, and a FIFO without a reader fails at once instead of waiting for one. `noFollow`: a
@@ -102,7 +98,6 @@ PlatformHandle CreateAt(int dir, const char* leaf, uint32_t attributes, bool noF
     // Creation mode only: the new descriptor may write even when the file is read-only.
     const mode_t mode = readOnly ? 0444 : 0666;
     int fd = openat(dir, leaf, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    newRegularFile = fd;
     if (fd < 0 && errno == EEXIST) fd = OpenExisting(dir, leaf, readOnly, noFollow);
     return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
 }
@@ -140,7 +135,6 @@ bool SystemWriteFile(PlatformHandle file, const void* data, uint32_t size) {
 }
 
 bool SystemIsDiskFile(PlatformHandle file) {
-    if (FileDescriptor(file) == newRegularFile) return true;
     struct stat info {};
     return fstat(FileDescriptor(file), &info) == 0 && S_ISREG(info.st_mode);
 }
@@ -151,10 +145,7 @@ bool SystemSetFileTimes(PlatformHandle file, const FileTime*, const FileTime* ac
     return futimens(FileDescriptor(file), times) == 0;
 }
 
-void SystemCloseFile(PlatformHandle file) {
-    if (FileDescriptor(file) == newRegularFile) newRegularFile = -1;
-    close(FileDescriptor(file));
-}
+void SystemCloseFile(PlatformHandle file) { close(FileDescriptor(file)); }
 
 bool SystemCreateDirectory(const char16_t* path) {
     return mkdir(NativePath(path).c_str(), 0777) == 0;
