@@ -36,6 +36,15 @@ uint32_t FromUtf8(const char* text, char16_t* out, uint32_t outUnits) {
     return static_cast<uint32_t>(wide.size());
 }
 
+// $TMPDIR, else /tmp, followed by "/".
+std::string TempFolder() {
+    const char* fromEnvironment = std::getenv("TMPDIR");
+    std::string folder =
+        fromEnvironment != nullptr && *fromEnvironment != 0 ? fromEnvironment : "/tmp";
+    if (folder.back() != '/') folder += '/';
+    return folder;
+}
+
 }  // namespace
 
 // ---- Archive reader ------------------------------------------------------------------------
@@ -61,7 +70,6 @@ bool PlatformDosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FileTime*
 
 namespace {
 
-constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr mode_t kExecuteBits = S_IXUSR | S_IXGRP | S_IXOTH;
 
 int FileDescriptor(PlatformHandle file) { return static_cast<int>(file); }
@@ -80,7 +88,7 @@ timespec ToTimespec(const FileTime* time) {
 int OpenExisting(int dir, const char* leaf, bool readOnly, bool noFollow) {
     struct stat info {};
     if (fstatat(dir, leaf, &info, noFollow ? AT_SYMLINK_NOFOLLOW : 0) != 0) return -1;
-    if ((info.st_mode & kWriteBits) == 0 || S_ISLNK(info.st_mode)) {
+    if ((ModeAttributes(info.st_mode) & kAttributeReadOnly) != 0 || S_ISLNK(info.st_mode)) {
         errno = EACCES;
         return -1;
     }
@@ -89,7 +97,7 @@ int OpenExisting(int dir, const char* leaf, bool readOnly, bool noFollow) {
                               (S_ISREG(info.st_mode) ? O_TRUNC : 0));
     if (fd < 0) return -1;
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (readOnly && S_ISREG(info.st_mode)) fchmod(fd, info.st_mode & ~kWriteBits & 07777);
+    if (readOnly && S_ISREG(info.st_mode)) fchmod(fd, ModeWithReadOnly(info.st_mode, true));
     return fd;
 }
 
@@ -104,18 +112,10 @@ PlatformHandle CreateAt(int dir, const char* leaf, uint32_t attributes, bool noF
 
 // The attribute bits of the entry `name` in the folder `dir`, whose own status is `info`.
 uint32_t AttributesOf(int dir, const char* name, const struct stat& info) {
-    uint32_t attributes = 0;
-    if (S_ISLNK(info.st_mode)) {
-        attributes |= kAttributeReparsePoint;
-        struct stat target {};
-        if (fstatat(dir, name, &target, 0) == 0 && S_ISDIR(target.st_mode)) {
-            attributes |= kAttributeDirectory;
-        }
-    } else {
-        if (S_ISDIR(info.st_mode)) attributes |= kAttributeDirectory;
-        if ((info.st_mode & kWriteBits) == 0) attributes |= kAttributeReadOnly;
-    }
-    return attributes == 0 ? kAttributeNormal : attributes;
+    if (!S_ISLNK(info.st_mode)) return NormalWhenNone(ModeAttributes(info.st_mode));
+    struct stat target {};
+    const bool toFolder = fstatat(dir, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+    return kAttributeReparsePoint | (toFolder ? kAttributeDirectory : 0);
 }
 
 PlatformHandle SystemCreateFile(const char16_t* path, uint32_t attributes) {
@@ -169,13 +169,8 @@ bool SystemSetFileAttributes(const char16_t* path, uint32_t attributes) {
     if (lstat(native.c_str(), &info) != 0) return false;
     // A link carries no permissions of its own; the attributes it could take have no meaning.
     if (S_ISLNK(info.st_mode)) return true;
-    mode_t mode = info.st_mode & 07777;
-    if ((attributes & kAttributeReadOnly) != 0) {
-        mode &= ~kWriteBits;
-    } else if ((mode & kWriteBits) == 0) {
-        mode |= S_IWUSR;
-    }
-    return chmod(native.c_str(), mode) == 0;
+    const bool readOnly = (attributes & kAttributeReadOnly) != 0;
+    return chmod(native.c_str(), ModeWithReadOnly(info.st_mode, readOnly)) == 0;
 }
 
 // ---- Folders held open ---------------------------------------------------------------------
@@ -388,11 +383,7 @@ int64_t MonotonicMs() {
 }
 
 PlatformHandle SystemAcquireLock(const char16_t* name, uint32_t waitMs, bool* waited) {
-    const char* fromEnvironment = std::getenv("TMPDIR");
-    std::string path =
-        fromEnvironment != nullptr && *fromEnvironment != 0 ? fromEnvironment : "/tmp";
-    if (path.back() != '/') path += '/';
-    path += Utf16ToUtf8(name) + ".lock";
+    const std::string path = TempFolder() + Utf16ToUtf8(name) + ".lock";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return kInvalidPlatformHandle;
     *waited = false;
@@ -440,11 +431,7 @@ int SystemFormatInteger(char16_t* buffer, const char16_t* format, int32_t value)
 }
 
 uint32_t SystemGetTempPath(uint32_t bufferUnits, char16_t* buffer) {
-    const char* fromEnvironment = std::getenv("TMPDIR");
-    std::string folder =
-        fromEnvironment != nullptr && *fromEnvironment != 0 ? fromEnvironment : "/tmp/";
-    if (folder.back() != '/') folder += '/';
-    return FromUtf8(folder.c_str(), buffer, bufferUnits);
+    return FromUtf8(TempFolder().c_str(), buffer, bufferUnits);
 }
 
 bool SystemFindResource(uint16_t, const char16_t*, const void** data, uint32_t* size) {
@@ -619,11 +606,9 @@ bool DescribeEntry(const std::string& full, PlatformListedEntry* entry) {
         attributes |= kAttributeReparsePoint;
         if (stat(full.c_str(), &facts) != 0) facts = own;  // leads nowhere
     }
-    if (S_ISDIR(facts.st_mode)) attributes |= kAttributeDirectory;
-    if (!S_ISLNK(facts.st_mode) && (facts.st_mode & kWriteBits) == 0) {
-        attributes |= kAttributeReadOnly;
-    }
-    entry->attributes = attributes == 0 ? kAttributeNormal : attributes;
+    // A link that leads nowhere shows no more than that it is one.
+    if (!S_ISLNK(facts.st_mode)) attributes |= ModeAttributes(facts.st_mode);
+    entry->attributes = NormalWhenNone(attributes);
     entry->size = S_ISREG(facts.st_mode) ? static_cast<uint64_t>(facts.st_size) : 0;
     entry->accessTime = FileTimeFromTimespec(facts.st_atim);
     entry->writeTime = FileTimeFromTimespec(facts.st_mtim);

@@ -14,7 +14,11 @@ constexpr char16_t kWindows1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 constexpr uint32_t kReadBits = 0444;
+constexpr uint32_t kWriteBits = 0222;
 constexpr uint32_t kExecuteBits = 0111;
+constexpr uint32_t kOwnerWrite = 0200;
+constexpr uint32_t kTypeBits = 0170000;
+constexpr uint32_t kDirectoryType = 0040000;
 
 std::vector<std::string> SplitArguments(const std::string& text) {
     std::vector<std::string> arguments;
@@ -90,4 +94,20 @@ uint32_t RunnableMode(uint32_t mode) {
     const uint32_t permissions = mode & 07777;
     if ((mode & kExecuteBits) != 0) return permissions;
     return permissions | ((mode & kReadBits) >> 2);
+}
+
+uint32_t ModeAttributes(uint32_t mode) {
+    uint32_t attributes = (mode & kTypeBits) == kDirectoryType ? kAttributeDirectory : 0;
+    if ((mode & kWriteBits) == 0) attributes |= kAttributeReadOnly;
+    return attributes;
+}
+
+uint32_t NormalWhenNone(uint32_t attributes) {
+    return attributes == 0 ? kAttributeNormal : attributes;
+}
+
+uint32_t ModeWithReadOnly(uint32_t mode, bool readOnly) {
+    const uint32_t permissions = mode & 07777;
+    if (readOnly) return permissions & ~kWriteBits;
+    return (permissions & kWriteBits) == 0 ? permissions | kOwnerWrite : permissions;
 }

@@ -1,11 +1,13 @@
 // What the POSIX platform does as Windows would, in plain functions without the system: the
 // ANSI code page, the wsprintfW subset the launcher uses, a command line split into arguments,
-// text comparison and the permissions a program file needs. File times are in file_time.h.
+// text comparison, and attribute bits and permissions. File times are in file_time.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 // MultiByteToWideChar(CP_ACP, ...) with Windows-1252 as the ANSI code page: the terminated `text`
 // into `out`, terminator included. With `outUnits` 0, the units needed; else the units written,
@@ -25,6 +27,17 @@ std::vector<std::string> ArgumentsAfterProgram(const char16_t* application,
 
 // Negative, 0 or positive as `a` sorts before, with or after `b`, unit by unit.
 int CompareUnits(const char16_t* a, const char16_t* b);
+
+// Windows attribute bits of what the POSIX `mode` describes, a link excepted: the directory bit,
+// and the read-only bit when nobody may write to it. 0 for a writable file.
+uint32_t ModeAttributes(uint32_t mode);
+
+// `attributes`, or the normal bit alone when there are none, as Windows reports them.
+uint32_t NormalWhenNone(uint32_t attributes);
+
+// The permission bits (07777) of `mode` once given the read-only attribute (nobody may write) or
+// once it is taken away (the owner may write, where nobody could).
+uint32_t ModeWithReadOnly(uint32_t mode, bool readOnly);
 
 // The permission bits (07777) that a regular file with the POSIX `mode` needs to be run, as
 // Windows runs any program file: execute where read is allowed, when no execute bit is set.

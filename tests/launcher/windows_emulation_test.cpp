@@ -69,4 +69,20 @@ TEST(RunnableMode, ExecuteGoesWhereReadIsUnlessSomeoneMayExecuteAlready) {
     EXPECT_EQ(RunnableMode(0100200), 0200u);   // nobody may read it: nothing to run
 }
 
+TEST(Attributes, OnlyAWritableFileIsNormal) {
+    EXPECT_EQ(NormalWhenNone(ModeAttributes(0100644)), kAttributeNormal);
+    EXPECT_EQ(NormalWhenNone(ModeAttributes(0100020)), kAttributeNormal);  // any writer will do
+    EXPECT_EQ(NormalWhenNone(ModeAttributes(0100444)), kAttributeReadOnly);
+    EXPECT_EQ(NormalWhenNone(ModeAttributes(040755)), kAttributeDirectory);
+    EXPECT_EQ(NormalWhenNone(ModeAttributes(040555)), kAttributeDirectory | kAttributeReadOnly);
+    EXPECT_EQ(NormalWhenNone(kAttributeReparsePoint), kAttributeReparsePoint);
+}
+
+TEST(Attributes, ReadOnlyTakesEveryWriteBitAndItsRemovalGivesTheOwnerOne) {
+    EXPECT_EQ(ModeWithReadOnly(0100664, true), 0444u);
+    EXPECT_EQ(ModeWithReadOnly(0104755, true), 04555u);
+    EXPECT_EQ(ModeWithReadOnly(0100444, false), 0644u);
+    EXPECT_EQ(ModeWithReadOnly(0100464, false), 0464u);  // the group may write: left as it is
+}
+
 }  // namespace
