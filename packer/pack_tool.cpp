@@ -58,7 +58,7 @@ struct Run {
         console.write(true, u"launcher-pack: warning: " + line + u"\n", console.context);
     }
     int Refuse(const std::u16string& reason) {
-        console.write(true, u"launcher-pack: error: " + reason + u"\n", console.context);
+        console.write(true, kErrorPrefix + reason + u"\n", console.context);
         return kPackRefused;
     }
 
@@ -182,9 +182,10 @@ void Run::LeaveOutOwnFiles(std::vector<WalkedEntry>* entries) {
 
 // "cannot write" the file beside OUTPUT, with the system's reason.
 int Run::WriteFailed(const std::u16string& reason) {
-    console.write(
-        true, u"launcher-pack: error: cannot write " + Quoted(temporary) + u": " + reason + u"\n",
-        console.context);
+    console.write(true,
+                  kErrorPrefix + std::u16string(u"cannot write ") + Quoted(temporary) + u": " +
+                      reason + u"\n",
+                  console.context);
     return kPackWriteFailed;
 }
 
@@ -299,7 +300,7 @@ int Run::Write(PlatformHandle file, const std::u16string& temporary, const Packe
     }
     if (failure.empty()) return kPackDone;
     PlatformDeleteFile(temporary.c_str());
-    console.write(true, u"launcher-pack: error: " + failure + u"\n", console.context);
+    console.write(true, kErrorPrefix + failure + u"\n", console.context);
     return kPackWriteFailed;
 }
 
@@ -343,7 +344,7 @@ int Run::Pack() {
     const PlatformHandle file = PlatformCreateFileBeside(options.output.c_str(), &temporary);
     if (file == kInvalidPlatformHandle) {
         console.write(true,
-                      u"launcher-pack: error: cannot create a file beside OUTPUT " +
+                      kErrorPrefix + std::u16string(u"cannot create a file beside OUTPUT ") +
                           Quoted(options.output) + u": " + PlatformLastErrorText() + u"\n",
                       console.context);
         return kPackWriteFailed;
@@ -369,8 +370,7 @@ int RunPackTool(const std::vector<std::u16string>& args, const PackConsole& cons
     Run run{console, {}, {}, {}};
     std::u16string error;
     if (!ParseCommandLine(args, &run.options, &error)) {
-        console.write(true, u"launcher-pack: error: " + error + u"\n\n" + kPackUsage,
-                      console.context);
+        console.write(true, kErrorPrefix + error + u"\n\n" + kPackUsage, console.context);
         return kPackRefused;
     }
     if (run.options.help) {

@@ -9,13 +9,8 @@
 namespace {
 
 constexpr uint8_t kZeros[0x10000] = {};
-constexpr uint8_t kNewSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+constexpr uint8_t kNewSectionName[kSectionNameSize] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
 constexpr uint32_t kResourceSectionFlags = 0x40000040;  // initialised data, readable
-
-bool Fail(std::u16string* error, const char16_t* reason) {
-    *error = reason;
-    return false;
-}
 
 uint64_t LastRawEnd(const PeImage& image) {
     uint64_t end = image.sizeOfHeaders;
@@ -146,23 +141,24 @@ bool BuildPackedImage(const ByteBuffer& file, const PeImage& image, ResourceTree
     if (!packed->inPlace) {
         std::memset(header, 0, kSectionHeaderSize);
         std::memcpy(header, kNewSectionName, sizeof kNewSectionName);
-        WriteLe32(header + 36, kResourceSectionFlags);
-        uint8_t* count = head.data() + image.fileHeaderOffset + 2;
+        WriteLe32(header + kSectionCharacteristics, kResourceSectionFlags);
+        uint8_t* count = head.data() + image.fileHeaderOffset + kFileSectionCount;
         WriteLe16(count, static_cast<uint16_t>(ReadLe16(count) + 1));
     }
-    WriteLe32(header + 8, contentSize);
-    WriteLe32(header + 12, static_cast<uint32_t>(virtualAddress));
-    WriteLe32(header + 16, static_cast<uint32_t>(rawSize));
-    WriteLe32(header + 20, static_cast<uint32_t>(rawOffset));
+    WriteLe32(header + kSectionVirtualSize, contentSize);
+    WriteLe32(header + kSectionVirtualAddress, static_cast<uint32_t>(virtualAddress));
+    WriteLe32(header + kSectionRawSize, static_cast<uint32_t>(rawSize));
+    WriteLe32(header + kSectionRawOffset, static_cast<uint32_t>(rawOffset));
 
     uint8_t* opt = head.data() + image.optionalHeaderOffset;
     WriteLe32(opt + kOptionalSizeOfImage, static_cast<uint32_t>(sizeOfImage));
-    uint8_t* directories = opt + kOptionalDirectories;
-    WriteLe32(directories + 8 * kResourceDirectory, static_cast<uint32_t>(virtualAddress));
-    WriteLe32(directories + 8 * kResourceDirectory + 4, contentSize);
+    uint8_t* resources = opt + kOptionalDirectories + kDirectorySize * kResourceDirectory;
+    WriteLe32(resources + kDirectoryAddress, static_cast<uint32_t>(virtualAddress));
+    WriteLe32(resources + kDirectoryLength, contentSize);
     if (image.directoryCount > kCertificateDirectory) {
-        WriteLe32(directories + 8 * kCertificateDirectory, 0);
-        WriteLe32(directories + 8 * kCertificateDirectory + 4, 0);
+        uint8_t* certificate = opt + kOptionalDirectories + kDirectorySize * kCertificateDirectory;
+        WriteLe32(certificate + kDirectoryAddress, 0);
+        WriteLe32(certificate + kDirectoryLength, 0);
     }
     WriteLe32(opt + kOptionalCheckSum, 0);
 

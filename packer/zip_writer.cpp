@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include "packer/text.h"
 #include "platform/utf8.h"
 
 namespace {
@@ -14,11 +15,6 @@ constexpr uint32_t kFolderMode = 040755;
 constexpr uint32_t kFileMode = 0100644;
 constexpr uint32_t kReadOnlyFileMode = 0100444;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-
-bool Fail(std::u16string* error, const char16_t* reason) {
-    *error = reason;
-    return false;
-}
 
 // Year, month and day of a count of days since 1970-01-01 (proleptic Gregorian calendar).
 void CivilDate(int64_t days, int64_t* year, int64_t* month, int64_t* day) {
