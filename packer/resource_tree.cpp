@@ -19,24 +19,19 @@ struct TreeReader {
     ResourceTree* tree;
     std::u16string* error;
 
-    bool Fail(const char16_t* reason) {
-        *error = reason;
-        return false;
-    }
-
     bool ReadKey(uint32_t field, ResourceKey* key) {
         if ((field & kResourceNameBit) == 0) {
             if (field > 0xFFFF)
-                return Fail(u"malformed: in its resources, an identifier is too large");
+                return Fail(error, u"malformed: in its resources, an identifier is too large");
             *key = NumberKey(static_cast<uint16_t>(field));
             return true;
         }
         const uint32_t at = field & ~kResourceNameBit;
         if (!FitsIn(at, 2, limit))
-            return Fail(u"malformed: in its resources, a name lies outside them");
+            return Fail(error, u"malformed: in its resources, a name lies outside them");
         const uint32_t length = ReadLe16(file.data() + base + at);
         if (!FitsIn(at + 2ull, 2ull * length, limit)) {
-            return Fail(u"malformed: in its resources, a name lies outside them");
+            return Fail(error, u"malformed: in its resources, a name lies outside them");
         }
         key->isNumber = false;
         key->number = 0;
@@ -50,19 +45,21 @@ struct TreeReader {
     bool ReadLeaf(uint32_t at, const ResourceKey& type, const ResourceKey& name,
                   uint32_t language) {
         if (!FitsIn(at, kResourceRecordSize, limit)) {
-            return Fail(u"malformed: in its resources, a data record lies outside them");
+            return Fail(error, u"malformed: in its resources, a data record lies outside them");
         }
         const uint8_t* record = file.data() + base + at;
         const uint32_t rva = ReadLe32(record + kResourceRecordAddress);
         const uint32_t size = ReadLe32(record + kResourceRecordDataSize);
         uint32_t offset = 0;
         if (size != 0 && !FileOffsetOf(image, rva, size, &offset)) {
-            return Fail(u"malformed: in its resources, a resource's data lies outside the file");
+            return Fail(error,
+                        u"malformed: in its resources, a resource's data lies outside the file");
         }
         // Resources do not share bytes: more data than the file holds means records that
         // point at the same bytes again and again.
         dataBytes += size;
-        if (dataBytes > file.size()) return Fail(u"malformed: in its resources, data overlaps");
+        if (dataBytes > file.size())
+            return Fail(error, u"malformed: in its resources, data overlaps");
         ResourceLeaf leaf{type,
                           name,
                           static_cast<uint16_t>(language),
@@ -76,17 +73,17 @@ struct TreeReader {
     // Reads the table at `at` (from the root) of the given level: 0 types, 1 names, 2 languages.
     bool ReadTable(uint32_t at, int level, const ResourceKey& type, const ResourceKey& name) {
         if (!visited.insert(at).second) {
-            return Fail(u"malformed: in its resources, a table is referred to twice");
+            return Fail(error, u"malformed: in its resources, a table is referred to twice");
         }
         if (!FitsIn(at, kResourceTableHeaderSize, limit)) {
-            return Fail(u"malformed: in its resources, a table lies outside them");
+            return Fail(error, u"malformed: in its resources, a table lies outside them");
         }
         const uint8_t* header = file.data() + base + at;
         const uint32_t count = static_cast<uint32_t>(ReadLe16(header + kResourceTableNamedCount)) +
                                ReadLe16(header + kResourceTableNumberedCount);
         if (!FitsIn(at + kResourceTableHeaderSize,
                     static_cast<uint64_t>(count) * kResourceEntrySize, limit)) {
-            return Fail(u"malformed: in its resources, a table runs past their end");
+            return Fail(error, u"malformed: in its resources, a table runs past their end");
         }
         if (level == 0) {
             tree->characteristics = ReadLe32(header + kResourceTableCharacteristics);
@@ -99,11 +96,12 @@ struct TreeReader {
             const uint32_t target = ReadLe32(entry + kResourceEntryTarget);
             const bool isTable = (target & kResourceSubdirectoryBit) != 0;
             if (isTable != (level < 2)) {
-                return Fail(u"malformed: in its resources, the tree is not three levels deep");
+                return Fail(error,
+                            u"malformed: in its resources, the tree is not three levels deep");
             }
             if (level == 2) {
                 if ((keyField & kResourceNameBit) != 0 || keyField > 0xFFFF) {
-                    return Fail(u"malformed: in its resources, a language is not a number");
+                    return Fail(error, u"malformed: in its resources, a language is not a number");
                 }
                 if (!ReadLeaf(target, type, name, keyField)) return false;
                 continue;
