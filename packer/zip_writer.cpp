@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include "packer/text.h"
 #include "platform/file_time.h"
 #include "platform/utf8.h"
 
@@ -14,11 +15,6 @@ constexpr uint32_t kKeptAttributes = 0x01 | 0x02 | 0x04 | 0x20;
 constexpr uint32_t kFolderMode = 040755;
 constexpr uint32_t kFileMode = 0100644;
 constexpr uint32_t kReadOnlyFileMode = 0100444;
-
-bool Fail(std::u16string* error, const char16_t* reason) {
-    *error = reason;
-    return false;
-}
 
 // The extended timestamp block: each time that a signed 32-bit count from 1970 holds.
 ByteBuffer ExtendedTimestamp(const ZipEntryFacts& facts) {
