@@ -1,19 +1,14 @@
-// Little-endian fields in byte buffers: reads that the caller has bounds-checked, appends and
-// in-place writes.
+// Little-endian fields in byte buffers: appends and in-place writes, beside the reads of
+// platform/little_endian.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "platform/little_endian.h"
+
 using ByteBuffer = std::vector<uint8_t>;
-
-inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-inline uint32_t ReadLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 inline void WriteLe16(uint8_t* p, uint16_t value) {
     p[0] = static_cast<uint8_t>(value);

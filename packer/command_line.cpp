@@ -109,11 +109,6 @@ void CompleteSettings(const TextSet* texts, SettingValues* values) {
     }
 }
 
-bool Fail(std::u16string* error, const std::u16string& reason) {
-    *error = reason;
-    return false;
-}
-
 bool ApplyOption(const ValueOption& option, const std::u16string& value, PackOptions* options,
                  std::u16string* error) {
     const std::u16string name = option.name;

@@ -44,8 +44,7 @@ std::vector<std::u16string> Steps(const std::u16string& name) {
 }
 
 bool Refuse(std::u16string* reason, const std::u16string& name, const std::u16string& why) {
-    *reason = Quoted(name) + u" " + why;
-    return false;
+    return Fail(reason, Quoted(name) + u" " + why);
 }
 
 std::u16string CharacterText(char16_t c) {

@@ -3,17 +3,14 @@
 #include <algorithm>
 #include <set>
 
+#include "packer/text.h"
+
 namespace {
 
 constexpr uint32_t kIconDirectorySize = 6;
 constexpr uint32_t kIconFileEntrySize = 16;
 constexpr uint32_t kGroupEntrySize = 14;
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
-bool Fail(std::u16string* error, const char16_t* reason) {
-    *error = reason;
-    return false;
-}
 
 bool IsPng(const ByteBuffer& data) {
     return data.size() >= sizeof kPngSignature &&

@@ -57,8 +57,11 @@ struct Run {
     void Warn(const std::u16string& line) {
         console.write(true, u"launcher-pack: warning: " + line + u"\n", console.context);
     }
+    void Error(const std::u16string& line) {
+        console.write(true, kErrorPrefix + line + u"\n", console.context);
+    }
     int Refuse(const std::u16string& reason) {
-        console.write(true, u"launcher-pack: error: " + reason + u"\n", console.context);
+        Error(reason);
         return kPackRefused;
     }
 
@@ -182,9 +185,7 @@ void Run::LeaveOutOwnFiles(std::vector<WalkedEntry>* entries) {
 
 // "cannot write" the file beside OUTPUT, with the system's reason.
 int Run::WriteFailed(const std::u16string& reason) {
-    console.write(
-        true, u"launcher-pack: error: cannot write " + Quoted(temporary) + u": " + reason + u"\n",
-        console.context);
+    Error(u"cannot write " + Quoted(temporary) + u": " + reason);
     return kPackWriteFailed;
 }
 
@@ -299,7 +300,7 @@ int Run::Write(PlatformHandle file, const std::u16string& temporary, const Packe
     }
     if (failure.empty()) return kPackDone;
     PlatformDeleteFile(temporary.c_str());
-    console.write(true, u"launcher-pack: error: " + failure + u"\n", console.context);
+    Error(failure);
     return kPackWriteFailed;
 }
 
@@ -342,10 +343,8 @@ int Run::Pack() {
     // the work, not after it.
     const PlatformHandle file = PlatformCreateFileBeside(options.output.c_str(), &temporary);
     if (file == kInvalidPlatformHandle) {
-        console.write(true,
-                      u"launcher-pack: error: cannot create a file beside OUTPUT " +
-                          Quoted(options.output) + u": " + PlatformLastErrorText() + u"\n",
-                      console.context);
+        Error(u"cannot create a file beside OUTPUT " + Quoted(options.output) + u": " +
+              PlatformLastErrorText());
         return kPackWriteFailed;
     }
     ByteBuffer launcher;
@@ -369,8 +368,7 @@ int RunPackTool(const std::vector<std::u16string>& args, const PackConsole& cons
     Run run{console, {}, {}, {}};
     std::u16string error;
     if (!ParseCommandLine(args, &run.options, &error)) {
-        console.write(true, u"launcher-pack: error: " + error + u"\n\n" + kPackUsage,
-                      console.context);
+        console.write(true, kErrorPrefix + error + u"\n\n" + kPackUsage, console.context);
         return kPackRefused;
     }
     if (run.options.help) {

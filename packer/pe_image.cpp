@@ -1,5 +1,7 @@
 #include "packer/pe_image.h"
 
+#include "packer/text.h"
+
 namespace {
 
 constexpr uint16_t kMachineI386 = 0x014C;
@@ -10,11 +12,6 @@ constexpr uint16_t kMagicPe32Plus = 0x020B;
 constexpr uint32_t kMaxFileAlignment = 0x10000;
 
 bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
-
-bool Fail(std::u16string* error, const char16_t* reason) {
-    *error = reason;
-    return false;
-}
 
 // The virtual extent of a section: a zero virtual size means its file size.
 uint32_t VirtualExtent(const PeSection& section) {
@@ -28,12 +25,12 @@ bool ReadSections(const ByteBuffer& file, uint16_t count, PeImage* image, std::u
         const uint8_t* h = file.data() + at;
         PeSection section{};
         section.headerOffset = at;
-        for (int k = 0; k < 8; ++k) section.name[k] = h[k];
-        section.virtualSize = ReadLe32(h + 8);
-        section.virtualAddress = ReadLe32(h + 12);
-        section.rawSize = ReadLe32(h + 16);
-        section.rawOffset = ReadLe32(h + 20);
-        section.characteristics = ReadLe32(h + 36);
+        for (uint32_t k = 0; k < kSectionNameSize; ++k) section.name[k] = h[k];
+        section.virtualSize = ReadLe32(h + kSectionVirtualSize);
+        section.virtualAddress = ReadLe32(h + kSectionVirtualAddress);
+        section.rawSize = ReadLe32(h + kSectionRawSize);
+        section.rawOffset = ReadLe32(h + kSectionRawOffset);
+        section.characteristics = ReadLe32(h + kSectionCharacteristics);
         if (section.rawSize != 0 && !FitsIn(section.rawOffset, section.rawSize, file.size())) {
             return Fail(error, u"truncated: a section's data runs past the end of the file");
         }
@@ -64,56 +61,57 @@ uint64_t SectionVirtualEnd(const PeImage& image, const PeSection& section) {
 bool ReadPeImage(const ByteBuffer& file, PeImage* image, std::u16string* error) {
     *image = PeImage{};
     const uint64_t size = file.size();
-    if (size < 64 || file[0] != 'M' || file[1] != 'Z') {
+    if (size < kMzMinimumSize || file[0] != 'M' || file[1] != 'Z') {
         return Fail(error, u"not a Windows program (no \"MZ\" header)");
     }
-    const uint32_t peOffset = ReadLe32(file.data() + 0x3C);
+    const uint32_t peOffset = ReadLe32(file.data() + kMzPeOffset);
     // The loader expects the PE header on a 4-byte boundary, as the checksum does its field.
-    if (peOffset % 4 != 0 || !FitsIn(peOffset, 24, size)) {
+    if (peOffset % 4 != 0 || !FitsIn(peOffset, kPeSignatureSize + kFileHeaderSize, size)) {
         return Fail(error, u"not a Windows program (no PE header)");
     }
     const uint8_t* pe = file.data() + peOffset;
     if (pe[0] != 'P' || pe[1] != 'E' || pe[2] != 0 || pe[3] != 0) {
         return Fail(error, u"not a Windows program (no PE header)");
     }
-    image->fileHeaderOffset = peOffset + 4;
+    image->fileHeaderOffset = peOffset + kPeSignatureSize;
     const uint8_t* coff = file.data() + image->fileHeaderOffset;
-    const uint16_t machine = ReadLe16(coff);
-    const uint16_t sectionCount = ReadLe16(coff + 2);
-    const uint16_t optionalSize = ReadLe16(coff + 16);
-    const uint16_t characteristics = ReadLe16(coff + 18);
+    const uint16_t machine = ReadLe16(coff + kFileMachine);
+    const uint16_t sectionCount = ReadLe16(coff + kFileSectionCount);
+    const uint16_t optionalSize = ReadLe16(coff + kFileOptionalHeaderSize);
+    const uint16_t characteristics = ReadLe16(coff + kFileCharacteristics);
     if (machine != kMachineI386) return Fail(error, u"not a program for 32-bit x86 Windows");
     if ((characteristics & kCharacteristicExecutable) == 0 ||
         (characteristics & kCharacteristicDll) != 0) {
         return Fail(error, u"not an executable program (a library or an object file)");
     }
 
-    image->optionalHeaderOffset = image->fileHeaderOffset + 20;
+    image->optionalHeaderOffset = image->fileHeaderOffset + kFileHeaderSize;
     if (optionalSize < kOptionalDirectories ||
         !FitsIn(image->optionalHeaderOffset, optionalSize, size)) {
         return Fail(error, u"truncated: the optional header is incomplete");
     }
     const uint8_t* opt = file.data() + image->optionalHeaderOffset;
-    const uint16_t magic = ReadLe16(opt);
+    const uint16_t magic = ReadLe16(opt + kOptionalMagic);
     if (magic == kMagicPe32Plus) return Fail(error, u"a 64-bit program, not a PE32 one");
     if (magic != kMagicPe32) return Fail(error, u"not a PE32 program (unknown optional header)");
 
-    image->sectionAlignment = ReadLe32(opt + 32);
-    image->fileAlignment = ReadLe32(opt + 36);
-    image->sizeOfHeaders = ReadLe32(opt + 60);
-    const uint32_t slots = ReadLe32(opt + 92);
+    image->sectionAlignment = ReadLe32(opt + kOptionalSectionAlignment);
+    image->fileAlignment = ReadLe32(opt + kOptionalFileAlignment);
+    image->sizeOfHeaders = ReadLe32(opt + kOptionalSizeOfHeaders);
+    const uint32_t slots = ReadLe32(opt + kOptionalDirectoryCount);
     if (!IsPowerOfTwo(image->sectionAlignment) || !IsPowerOfTwo(image->fileAlignment) ||
         image->fileAlignment > kMaxFileAlignment ||
         image->fileAlignment > image->sectionAlignment) {
         return Fail(error, u"malformed: the section or file alignment is not valid");
     }
     image->directoryCount = slots < kDirectorySlots ? slots : kDirectorySlots;
-    if (kOptionalDirectories + 8ull * image->directoryCount > optionalSize) {
+    if (kOptionalDirectories + 1ull * kDirectorySize * image->directoryCount > optionalSize) {
         return Fail(error, u"malformed: the data directories do not fit the optional header");
     }
     for (uint32_t i = 0; i < image->directoryCount; ++i) {
-        image->directories[i].address = ReadLe32(opt + kOptionalDirectories + 8 * i);
-        image->directories[i].size = ReadLe32(opt + kOptionalDirectories + 8 * i + 4);
+        const uint8_t* slot = opt + kOptionalDirectories + kDirectorySize * i;
+        image->directories[i].address = ReadLe32(slot + kDirectoryAddress);
+        image->directories[i].size = ReadLe32(slot + kDirectoryLength);
     }
 
     image->sectionTableOffset = image->optionalHeaderOffset + optionalSize;

@@ -7,15 +7,7 @@
 #include <vector>
 
 #include "packer/byte_io.h"
-
-constexpr uint32_t kResourceDirectory = 2;
-constexpr uint32_t kCertificateDirectory = 4;
-constexpr uint32_t kDirectorySlots = 16;
-constexpr uint32_t kSectionHeaderSize = 40;
-// Offsets within the optional header.
-constexpr uint32_t kOptionalSizeOfImage = 56;
-constexpr uint32_t kOptionalCheckSum = 64;
-constexpr uint32_t kOptionalDirectories = 96;
+#include "packer/pe_format.h"
 
 struct PeDirectory {
     uint32_t address;  // an RVA; for the certificate table a file offset

@@ -9,13 +9,8 @@
 namespace {
 
 constexpr uint8_t kZeros[0x10000] = {};
-constexpr uint8_t kNewSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+constexpr uint8_t kNewSectionName[kSectionNameSize] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
 constexpr uint32_t kResourceSectionFlags = 0x40000040;  // initialised data, readable
-
-bool Fail(std::u16string* error, const char16_t* reason) {
-    *error = reason;
-    return false;
-}
 
 uint64_t LastRawEnd(const PeImage& image) {
     uint64_t end = image.sizeOfHeaders;
@@ -82,6 +77,117 @@ void AddPadding(std::vector<ByteSpan>* pieces, uint64_t* position, uint64_t to) 
     }
 }
 
+// Where the new resource section goes and what the image becomes around it.
+struct Placement {
+    uint32_t headerAt;        // file offset of the section's header
+    uint64_t virtualAddress;  // of the section
+    uint64_t headLength;      // bytes of the old file kept before the section's data
+    uint64_t rawOffset;       // of the section's data: headLength, aligned
+    uint64_t rawSize;         // of the section's data, aligned
+    uint64_t sizeOfImage;
+};
+
+// Chooses the section header, address and file offset of the new resource section.
+bool PlaceSection(const ByteBuffer& file, const PeImage& image, uint64_t keptEnd, bool inPlace,
+                  Placement* place, std::u16string* error) {
+    const uint8_t* optional = file.data() + image.optionalHeaderOffset;
+    const uint32_t oldSizeOfImage = ReadLe32(optional + kOptionalSizeOfImage);
+    const PeSection& last = image.sections.back();
+    if (inPlace) {
+        place->headerAt = last.headerOffset;
+        place->virtualAddress = last.virtualAddress;
+        // Only a certificate table may follow the section's data; other trailing data stays
+        // where it is and the section moves behind it.
+        const uint64_t ownEnd = static_cast<uint64_t>(last.rawOffset) + last.rawSize;
+        place->headLength = last.rawSize != 0 && keptEnd <= ownEnd ? last.rawOffset : keptEnd;
+        place->rawOffset = AlignUp(place->headLength, image.fileAlignment);
+        return true;
+    }
+    place->headerAt = image.sectionTableOffset +
+                      kSectionHeaderSize * static_cast<uint32_t>(image.sections.size());
+    if (image.sections.size() >= 0xFFFF || !RoomForSectionHeader(file, image, place->headerAt)) {
+        return Fail(error, u"the program has no room for another section header");
+    }
+    place->virtualAddress = AlignUp(
+        std::max<uint64_t>(SectionVirtualEnd(image, last), oldSizeOfImage), image.sectionAlignment);
+    place->headLength = keptEnd;
+    place->rawOffset = AlignUp(keptEnd, image.fileAlignment);
+    return true;
+}
+
+// Sizes the section for `contentSize` bytes of resources; false when the result would not fit
+// a PE file or Windows could not map it.
+bool SizeSection(const PeImage& image, uint32_t contentSize, Placement* place,
+                 std::u16string* error) {
+    place->rawSize = AlignUp(contentSize, image.fileAlignment);
+    place->sizeOfImage = AlignUp(place->virtualAddress + contentSize, image.sectionAlignment);
+    if (place->rawOffset + place->rawSize > UINT32_MAX || place->sizeOfImage > UINT32_MAX) {
+        return Fail(error, u"the program would be larger than a PE file can be (4 GiB)");
+    }
+    if (place->sizeOfImage > kMaxMappedImageSize) {
+        return Fail(error,
+                    u"the packed program would take " + SizeText(place->sizeOfImage) +
+                        u" of address space, and Windows maps a program whole below 2 GiB beside "
+                        u"its own libraries: at most " +
+                        SizeText(kMaxMappedImageSize) +
+                        u" can be relied on; make the payload smaller (a higher --level, fewer "
+                        u"files)");
+    }
+    return true;
+}
+
+// Copies the kept part of the file into `head` and points its headers at the new section,
+// with the checksum left zero.
+void PatchHeaders(const ByteBuffer& file, const PeImage& image, const Placement& place,
+                  uint32_t contentSize, bool inPlace, ByteBuffer* head) {
+    head->assign(file.begin(), file.begin() + static_cast<ptrdiff_t>(place.headLength));
+    head->resize(static_cast<size_t>(place.rawOffset), 0);
+    uint8_t* header = head->data() + place.headerAt;
+    if (!inPlace) {
+        std::memset(header, 0, kSectionHeaderSize);
+        std::memcpy(header, kNewSectionName, sizeof kNewSectionName);
+        WriteLe32(header + kSectionCharacteristics, kResourceSectionFlags);
+        uint8_t* count = head->data() + image.fileHeaderOffset + kFileSectionCount;
+        WriteLe16(count, static_cast<uint16_t>(ReadLe16(count) + 1));
+    }
+    WriteLe32(header + kSectionVirtualSize, contentSize);
+    WriteLe32(header + kSectionVirtualAddress, static_cast<uint32_t>(place.virtualAddress));
+    WriteLe32(header + kSectionRawSize, static_cast<uint32_t>(place.rawSize));
+    WriteLe32(header + kSectionRawOffset, static_cast<uint32_t>(place.rawOffset));
+
+    uint8_t* opt = head->data() + image.optionalHeaderOffset;
+    WriteLe32(opt + kOptionalSizeOfImage, static_cast<uint32_t>(place.sizeOfImage));
+    uint8_t* resources = opt + kOptionalDirectories + kDirectorySize * kResourceDirectory;
+    WriteLe32(resources + kDirectoryAddress, static_cast<uint32_t>(place.virtualAddress));
+    WriteLe32(resources + kDirectoryLength, contentSize);
+    if (image.directoryCount > kCertificateDirectory) {
+        uint8_t* certificate = opt + kOptionalDirectories + kDirectorySize * kCertificateDirectory;
+        WriteLe32(certificate + kDirectoryAddress, 0);
+        WriteLe32(certificate + kDirectoryLength, 0);
+    }
+    WriteLe32(opt + kOptionalCheckSum, 0);
+}
+
+// The new file's pieces: the head, the tables, each leaf at its offset, zeros to `rawSize`.
+void CollectPieces(const ResourceTree& tree, uint64_t rawSize, PackedImage* packed) {
+    std::vector<ByteSpan>& pieces = packed->pieces;
+    pieces.clear();
+    pieces.push_back({packed->head.data(), packed->head.size()});
+    pieces.push_back({packed->layout.tables.data(), packed->layout.tables.size()});
+    uint64_t position = packed->layout.tables.size();
+    for (size_t i = 0; i < tree.leaves.size(); ++i) {
+        AddPadding(&pieces, &position, packed->layout.dataOffsets[i]);
+        const ResourceLeaf& leaf = tree.leaves[i];
+        if (leaf.streamed) {
+            pieces.push_back({nullptr, leaf.streamedSize, leaf.streamedWordSum});
+        } else if (!leaf.data.empty()) {
+            pieces.push_back({leaf.data.data(), leaf.data.size()});
+        }
+        position += LeafSize(leaf);
+    }
+    AddPadding(&pieces, &position, rawSize);
+}
+
 }  // namespace
 
 bool BuildPackedImage(const ByteBuffer& file, const PeImage& image, ResourceTree* tree,
@@ -92,98 +198,20 @@ bool BuildPackedImage(const ByteBuffer& file, const PeImage& image, ResourceTree
         return Fail(error, u"the program has no slot for a resource directory");
     }
     const uint64_t keptEnd = KeptEnd(file, image, &packed->droppedSignature);
-    const uint8_t* optional = file.data() + image.optionalHeaderOffset;
-    const uint32_t oldSizeOfImage = ReadLe32(optional + kOptionalSizeOfImage);
-    const PeSection& last = image.sections.back();
-
     packed->inPlace = CanRewriteInPlace(image);
-    uint32_t headerAt = 0;
-    uint64_t virtualAddress = 0;
-    uint64_t rawOffset = 0;
-    uint64_t headLength = 0;
-    if (packed->inPlace) {
-        headerAt = last.headerOffset;
-        virtualAddress = last.virtualAddress;
-        // Only a certificate table may follow the section's data; other trailing data stays
-        // where it is and the section moves behind it.
-        const uint64_t ownEnd = static_cast<uint64_t>(last.rawOffset) + last.rawSize;
-        headLength = last.rawSize != 0 && keptEnd <= ownEnd ? last.rawOffset : keptEnd;
-        rawOffset = AlignUp(headLength, image.fileAlignment);
-    } else {
-        headerAt = image.sectionTableOffset +
-                   kSectionHeaderSize * static_cast<uint32_t>(image.sections.size());
-        if (image.sections.size() >= 0xFFFF || !RoomForSectionHeader(file, image, headerAt)) {
-            return Fail(error, u"the program has no room for another section header");
-        }
-        virtualAddress = AlignUp(std::max<uint64_t>(SectionVirtualEnd(image, last), oldSizeOfImage),
-                                 image.sectionAlignment);
-        headLength = keptEnd;
-        rawOffset = AlignUp(keptEnd, image.fileAlignment);
-    }
-    if (virtualAddress > UINT32_MAX ||
-        !LayOutResources(tree, static_cast<uint32_t>(virtualAddress), &packed->layout)) {
+    Placement place{};
+    if (!PlaceSection(file, image, keptEnd, packed->inPlace, &place, error)) return false;
+    if (place.virtualAddress > UINT32_MAX ||
+        !LayOutResources(tree, static_cast<uint32_t>(place.virtualAddress), &packed->layout)) {
         return Fail(error, u"the resources would not fit the 4 GiB address space");
     }
     const uint32_t contentSize = packed->layout.size;
-    const uint64_t rawSize = AlignUp(contentSize, image.fileAlignment);
-    const uint64_t sizeOfImage = AlignUp(virtualAddress + contentSize, image.sectionAlignment);
-    if (rawOffset + rawSize > UINT32_MAX || sizeOfImage > UINT32_MAX) {
-        return Fail(error, u"the program would be larger than a PE file can be (4 GiB)");
-    }
-    if (sizeOfImage > kMaxMappedImageSize) {
-        *error = u"the packed program would take " + SizeText(sizeOfImage) +
-                 u" of address space, and Windows maps a program whole below 2 GiB beside its "
-                 u"own libraries: at most " +
-                 SizeText(kMaxMappedImageSize) +
-                 u" can be relied on; make the payload smaller (a higher --level, fewer files)";
-        return false;
-    }
-
-    ByteBuffer& head = packed->head;
-    head.assign(file.begin(), file.begin() + static_cast<ptrdiff_t>(headLength));
-    head.resize(static_cast<size_t>(rawOffset), 0);
-    uint8_t* header = head.data() + headerAt;
-    if (!packed->inPlace) {
-        std::memset(header, 0, kSectionHeaderSize);
-        std::memcpy(header, kNewSectionName, sizeof kNewSectionName);
-        WriteLe32(header + 36, kResourceSectionFlags);
-        uint8_t* count = head.data() + image.fileHeaderOffset + 2;
-        WriteLe16(count, static_cast<uint16_t>(ReadLe16(count) + 1));
-    }
-    WriteLe32(header + 8, contentSize);
-    WriteLe32(header + 12, static_cast<uint32_t>(virtualAddress));
-    WriteLe32(header + 16, static_cast<uint32_t>(rawSize));
-    WriteLe32(header + 20, static_cast<uint32_t>(rawOffset));
-
-    uint8_t* opt = head.data() + image.optionalHeaderOffset;
-    WriteLe32(opt + kOptionalSizeOfImage, static_cast<uint32_t>(sizeOfImage));
-    uint8_t* directories = opt + kOptionalDirectories;
-    WriteLe32(directories + 8 * kResourceDirectory, static_cast<uint32_t>(virtualAddress));
-    WriteLe32(directories + 8 * kResourceDirectory + 4, contentSize);
-    if (image.directoryCount > kCertificateDirectory) {
-        WriteLe32(directories + 8 * kCertificateDirectory, 0);
-        WriteLe32(directories + 8 * kCertificateDirectory + 4, 0);
-    }
-    WriteLe32(opt + kOptionalCheckSum, 0);
-
-    std::vector<ByteSpan>& pieces = packed->pieces;
-    pieces.clear();
-    pieces.push_back({head.data(), head.size()});
-    pieces.push_back({packed->layout.tables.data(), packed->layout.tables.size()});
-    uint64_t position = packed->layout.tables.size();
-    for (size_t i = 0; i < tree->leaves.size(); ++i) {
-        AddPadding(&pieces, &position, packed->layout.dataOffsets[i]);
-        const ResourceLeaf& leaf = tree->leaves[i];
-        if (leaf.streamed) {
-            pieces.push_back({nullptr, leaf.streamedSize, leaf.streamedWordSum});
-        } else if (!leaf.data.empty()) {
-            pieces.push_back({leaf.data.data(), leaf.data.size()});
-        }
-        position += LeafSize(leaf);
-    }
-    AddPadding(&pieces, &position, rawSize);
-    packed->size = rawOffset + rawSize;
-    WriteLe32(opt + kOptionalCheckSum, PeChecksum(pieces));
+    if (!SizeSection(image, contentSize, &place, error)) return false;
+    PatchHeaders(file, image, place, contentSize, packed->inPlace, &packed->head);
+    CollectPieces(*tree, place.rawSize, packed);
+    packed->size = place.rawOffset + place.rawSize;
+    WriteLe32(packed->head.data() + image.optionalHeaderOffset + kOptionalCheckSum,
+              PeChecksum(packed->pieces));
     return true;
 }
 

@@ -7,10 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kSubdirectoryBit = 0x80000000;
-constexpr uint32_t kTableHeaderSize = 16;
-constexpr uint32_t kTableEntrySize = 8;
-constexpr uint32_t kDataRecordSize = 16;
 constexpr uint32_t kDataAlignment = 8;
 
 struct TreeReader {
@@ -23,24 +19,19 @@ struct TreeReader {
     ResourceTree* tree;
     std::u16string* error;
 
-    bool Fail(const char16_t* reason) {
-        *error = reason;
-        return false;
-    }
-
     bool ReadKey(uint32_t field, ResourceKey* key) {
-        if ((field & kSubdirectoryBit) == 0) {
+        if ((field & kResourceNameBit) == 0) {
             if (field > 0xFFFF)
-                return Fail(u"malformed: in its resources, an identifier is too large");
+                return Fail(error, u"malformed: in its resources, an identifier is too large");
             *key = NumberKey(static_cast<uint16_t>(field));
             return true;
         }
-        const uint32_t at = field & ~kSubdirectoryBit;
+        const uint32_t at = field & ~kResourceNameBit;
         if (!FitsIn(at, 2, limit))
-            return Fail(u"malformed: in its resources, a name lies outside them");
+            return Fail(error, u"malformed: in its resources, a name lies outside them");
         const uint32_t length = ReadLe16(file.data() + base + at);
         if (!FitsIn(at + 2ull, 2ull * length, limit)) {
-            return Fail(u"malformed: in its resources, a name lies outside them");
+            return Fail(error, u"malformed: in its resources, a name lies outside them");
         }
         key->isNumber = false;
         key->number = 0;
@@ -53,21 +44,27 @@ struct TreeReader {
 
     bool ReadLeaf(uint32_t at, const ResourceKey& type, const ResourceKey& name,
                   uint32_t language) {
-        if (!FitsIn(at, kDataRecordSize, limit)) {
-            return Fail(u"malformed: in its resources, a data record lies outside them");
+        if (!FitsIn(at, kResourceRecordSize, limit)) {
+            return Fail(error, u"malformed: in its resources, a data record lies outside them");
         }
         const uint8_t* record = file.data() + base + at;
-        const uint32_t rva = ReadLe32(record);
-        const uint32_t size = ReadLe32(record + 4);
+        const uint32_t rva = ReadLe32(record + kResourceRecordAddress);
+        const uint32_t size = ReadLe32(record + kResourceRecordDataSize);
         uint32_t offset = 0;
         if (size != 0 && !FileOffsetOf(image, rva, size, &offset)) {
-            return Fail(u"malformed: in its resources, a resource's data lies outside the file");
+            return Fail(error,
+                        u"malformed: in its resources, a resource's data lies outside the file");
         }
         // Resources do not share bytes: more data than the file holds means records that
         // point at the same bytes again and again.
         dataBytes += size;
-        if (dataBytes > file.size()) return Fail(u"malformed: in its resources, data overlaps");
-        ResourceLeaf leaf{type, name, static_cast<uint16_t>(language), ReadLe32(record + 8), {}};
+        if (dataBytes > file.size())
+            return Fail(error, u"malformed: in its resources, data overlaps");
+        ResourceLeaf leaf{type,
+                          name,
+                          static_cast<uint16_t>(language),
+                          ReadLe32(record + kResourceRecordCodePage),
+                          {}};
         leaf.data.assign(file.begin() + offset, file.begin() + offset + size);
         tree->leaves.push_back(std::move(leaf));
         return true;
@@ -76,39 +73,42 @@ struct TreeReader {
     // Reads the table at `at` (from the root) of the given level: 0 types, 1 names, 2 languages.
     bool ReadTable(uint32_t at, int level, const ResourceKey& type, const ResourceKey& name) {
         if (!visited.insert(at).second) {
-            return Fail(u"malformed: in its resources, a table is referred to twice");
+            return Fail(error, u"malformed: in its resources, a table is referred to twice");
         }
-        if (!FitsIn(at, kTableHeaderSize, limit)) {
-            return Fail(u"malformed: in its resources, a table lies outside them");
+        if (!FitsIn(at, kResourceTableHeaderSize, limit)) {
+            return Fail(error, u"malformed: in its resources, a table lies outside them");
         }
         const uint8_t* header = file.data() + base + at;
-        const uint32_t count = static_cast<uint32_t>(ReadLe16(header + 12)) + ReadLe16(header + 14);
-        if (!FitsIn(at + kTableHeaderSize, static_cast<uint64_t>(count) * kTableEntrySize, limit)) {
-            return Fail(u"malformed: in its resources, a table runs past their end");
+        const uint32_t count = static_cast<uint32_t>(ReadLe16(header + kResourceTableNamedCount)) +
+                               ReadLe16(header + kResourceTableNumberedCount);
+        if (!FitsIn(at + kResourceTableHeaderSize,
+                    static_cast<uint64_t>(count) * kResourceEntrySize, limit)) {
+            return Fail(error, u"malformed: in its resources, a table runs past their end");
         }
         if (level == 0) {
-            tree->characteristics = ReadLe32(header);
-            tree->timeStamp = ReadLe32(header + 4);
-            tree->version = ReadLe32(header + 8);
+            tree->characteristics = ReadLe32(header + kResourceTableCharacteristics);
+            tree->timeStamp = ReadLe32(header + kResourceTableTimeStamp);
+            tree->version = ReadLe32(header + kResourceTableVersion);
         }
         for (uint32_t i = 0; i < count; ++i) {
-            const uint8_t* entry = header + kTableHeaderSize + i * kTableEntrySize;
-            const uint32_t keyField = ReadLe32(entry);
-            const uint32_t target = ReadLe32(entry + 4);
-            const bool isTable = (target & kSubdirectoryBit) != 0;
+            const uint8_t* entry = header + kResourceTableHeaderSize + i * kResourceEntrySize;
+            const uint32_t keyField = ReadLe32(entry + kResourceEntryKey);
+            const uint32_t target = ReadLe32(entry + kResourceEntryTarget);
+            const bool isTable = (target & kResourceSubdirectoryBit) != 0;
             if (isTable != (level < 2)) {
-                return Fail(u"malformed: in its resources, the tree is not three levels deep");
+                return Fail(error,
+                            u"malformed: in its resources, the tree is not three levels deep");
             }
             if (level == 2) {
-                if ((keyField & kSubdirectoryBit) != 0 || keyField > 0xFFFF) {
-                    return Fail(u"malformed: in its resources, a language is not a number");
+                if ((keyField & kResourceNameBit) != 0 || keyField > 0xFFFF) {
+                    return Fail(error, u"malformed: in its resources, a language is not a number");
                 }
                 if (!ReadLeaf(target, type, name, keyField)) return false;
                 continue;
             }
             ResourceKey key;
             if (!ReadKey(keyField, &key)) return false;
-            const uint32_t next = target & ~kSubdirectoryBit;
+            const uint32_t next = target & ~kResourceSubdirectoryBit;
             if (!(level == 0 ? ReadTable(next, 1, key, name) : ReadTable(next, 2, type, key))) {
                 return false;
             }
@@ -225,10 +225,10 @@ bool LayOutResources(ResourceTree* tree, uint32_t sectionRva, ResourceLayout* la
     uint64_t offset = 0;
     for (Table& table : tables) {
         table.offset = static_cast<uint32_t>(offset);
-        offset += kTableHeaderSize + kTableEntrySize * table.entries.size();
+        offset += kResourceTableHeaderSize + kResourceEntrySize * table.entries.size();
     }
     const uint64_t recordsAt = offset;
-    offset += kDataRecordSize * leaves.size();
+    offset += kResourceRecordSize * leaves.size();
     for (Table& table : tables) {
         for (TableEntry& entry : table.entries) {
             if (entry.key.isNumber) continue;
@@ -252,10 +252,11 @@ bool LayOutResources(ResourceTree* tree, uint32_t sectionRva, ResourceLayout* la
         PutTableHeader(&out, *tree, table);
         for (const TableEntry& entry : table.entries) {
             AppendLe32(&out,
-                       entry.key.isNumber ? entry.key.number : entry.textOffset | kSubdirectoryBit);
-            AppendLe32(&out, table.leadsToLeaves
-                                 ? static_cast<uint32_t>(recordsAt + kDataRecordSize * entry.target)
-                                 : tables[entry.target].offset | kSubdirectoryBit);
+                       entry.key.isNumber ? entry.key.number : entry.textOffset | kResourceNameBit);
+            AppendLe32(&out,
+                       table.leadsToLeaves
+                           ? static_cast<uint32_t>(recordsAt + kResourceRecordSize * entry.target)
+                           : tables[entry.target].offset | kResourceSubdirectoryBit);
         }
     }
     for (size_t i = 0; i < leaves.size(); ++i) {

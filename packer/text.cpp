@@ -14,6 +14,11 @@ char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? c - (u'a' - u'
 
 }  // namespace
 
+bool Fail(std::u16string* error, const std::u16string& reason) {
+    *error = reason;
+    return false;
+}
+
 std::u16string Quoted(const std::u16string& text) { return u"\"" + text + u"\""; }
 
 std::u16string NumberText(uint64_t value) {

@@ -1,5 +1,5 @@
-// Small text helpers of the packer: pieces of its messages, and the ASCII case that resource
-// and version lookups ignore.
+// Small text helpers of the packer: pieces of its messages, how a refusal is reported, and the
+// ASCII case that resource and version lookups ignore.
 #pragma once
 
 #include <cstdint>
@@ -16,3 +16,9 @@ std::u16string SizeText(uint64_t bytes);
 
 // Whether the texts are equal when ASCII letters are compared without their case.
 bool SameIgnoringAsciiCase(const std::u16string& a, const std::u16string& b);
+
+// What starts every error line the packer writes.
+constexpr char16_t kErrorPrefix[] = u"launcher-pack: error: ";
+
+// Sets `*error` to `reason` and returns false: a refusal in one statement.
+bool Fail(std::u16string* error, const std::u16string& reason);

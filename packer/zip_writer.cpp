@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include "packer/text.h"
+#include "platform/file_time.h"
 #include "platform/utf8.h"
 
 namespace {
@@ -13,26 +15,6 @@ constexpr uint32_t kKeptAttributes = 0x01 | 0x02 | 0x04 | 0x20;
 constexpr uint32_t kFolderMode = 040755;
 constexpr uint32_t kFileMode = 0100644;
 constexpr uint32_t kReadOnlyFileMode = 0100444;
-constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-
-bool Fail(std::u16string* error, const char16_t* reason) {
-    *error = reason;
-    return false;
-}
-
-// Year, month and day of a count of days since 1970-01-01 (proleptic Gregorian calendar).
-void CivilDate(int64_t days, int64_t* year, int64_t* month, int64_t* day) {
-    days += 719468;  // from 0000-03-01
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;  // from March
-    *day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-    *month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-    *year = yearOfEra + era * 400 + (*month <= 2 ? 1 : 0);
-}
 
 // The extended timestamp block: each time that a signed 32-bit count from 1970 holds.
 ByteBuffer ExtendedTimestamp(const ZipEntryFacts& facts) {
@@ -100,26 +82,6 @@ void AppendCommonFields(ByteBuffer* out, const ZipEntryHeader& header, const Zip
 }
 
 }  // namespace
-
-int64_t UnixSecondsOf(const FileTime& time) {
-    const uint64_t ticks = (static_cast<uint64_t>(time.high) << 32) | time.low;
-    return static_cast<int64_t>(ticks / 10000000) - kSecondsFrom1601To1970;
-}
-
-uint32_t DosDateTimeOf(int64_t unixSeconds) {
-    constexpr int64_t kFirst = 315532800;  // 1980-01-01 00:00:00
-    constexpr int64_t kLast = 4354819198;  // 2107-12-31 23:59:58
-    const int64_t t = unixSeconds < kFirst ? kFirst : unixSeconds > kLast ? kLast : unixSeconds;
-    int64_t year = 0;
-    int64_t month = 0;
-    int64_t day = 0;
-    CivilDate(t / 86400, &year, &month, &day);
-    const int64_t second = t % 86400;
-    const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
-    const uint32_t clock = static_cast<uint32_t>(((second / 3600) << 11) |
-                                                 ((second / 60 % 60) << 5) | (second % 60 / 2));
-    return (date << 16) | clock;
-}
 
 ZipEntryHeader MakeZipEntryHeader(const ZipEntryFacts& facts) {
     ZipEntryHeader header;

@@ -72,9 +72,3 @@ void AppendEndRecord(ByteBuffer* out, uint32_t entries, uint32_t directorySize,
 // deflateInit2 of the raw deflate stream that the writer uses (window 15, memory level 8, the
 // default strategy). False when zlib refuses it; else end it with deflateEnd.
 bool StartRawDeflate(z_stream_s* stream, int level);
-
-// Seconds since 1970-01-01 UTC, rounded down.
-int64_t UnixSecondsOf(const FileTime& time);
-
-// The DOS date (high half) and time (low half) of a UTC time, held within 1980-2107.
-uint32_t DosDateTimeOf(int64_t unixSeconds);

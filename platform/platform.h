@@ -15,17 +15,6 @@ struct FileTime {
     uint32_t high;
 };
 
-// A calendar time read as UTC.
-struct CalendarTime {
-    uint16_t year;
-    uint16_t month;  // 1-12
-    uint16_t day;    // 1-31
-    uint16_t hour;
-    uint16_t minute;
-    uint16_t second;
-    uint16_t millisecond;
-};
-
 // Handles are opaque integers; -1 is never a valid one.
 using PlatformHandle = intptr_t;
 constexpr PlatformHandle kInvalidPlatformHandle = -1;
@@ -53,9 +42,6 @@ int PlatformAnsiToWide(const char* text, char16_t* out, int outUnits);
 
 // DosDateTimeToFileTime: no time-zone adjustment. False for a date or time it rejects.
 bool PlatformDosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FileTime* out);
-
-// SystemTimeToFileTime: the calendar time read as UTC. False for a time it rejects.
-bool PlatformSystemTimeToFileTime(const CalendarTime* time, FileTime* out);
 
 // ---- Types of the calls in the table --------------------------------------------------------
 

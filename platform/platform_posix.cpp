@@ -16,8 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_time.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
+#include "platform/windows_emulation.h"
 
 namespace {
 
@@ -34,51 +36,18 @@ uint32_t FromUtf8(const char* text, char16_t* out, uint32_t outUnits) {
     return static_cast<uint32_t>(wide.size());
 }
 
+// $TMPDIR, else /tmp, followed by "/".
+std::string TempFolder() {
+    const char* fromEnvironment = std::getenv("TMPDIR");
+    std::string folder =
+        fromEnvironment != nullptr && *fromEnvironment != 0 ? fromEnvironment : "/tmp";
+    if (folder.back() != '/') folder += '/';
+    return folder;
+}
+
 }  // namespace
 
 // ---- Archive reader ------------------------------------------------------------------------
-
-namespace {
-
-bool IsLeapYear(uint32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-uint32_t DaysInMonth(uint32_t year, uint32_t month) {
-    static const uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-// Days from 1601-01-01 to the given date of the proleptic Gregorian calendar.
-uint64_t DaysSince1601(uint32_t year, uint32_t month, uint32_t day) {
-    const uint64_t y = year - 1601;
-    uint64_t days = y * 365 + y / 4 - y / 100 + y / 400;
-    for (uint32_t m = 1; m < month; ++m) days += DaysInMonth(year, m);
-    return days + day - 1;
-}
-
-// The calendar time read as UTC, with the range checks of the Windows time conversions.
-bool CalendarToFileTime(uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_t minute,
-                        uint32_t second, uint32_t millisecond, FileTime* out) {
-    if (year < 1601 || year > 30827 || month < 1 || month > 12 || day < 1 ||
-        day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59 ||
-        millisecond > 999) {
-        return false;
-    }
-    const uint64_t seconds =
-        DaysSince1601(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
-    const uint64_t ticks = (seconds * 1000 + millisecond) * 10000;
-    out->low = static_cast<uint32_t>(ticks);
-    out->high = static_cast<uint32_t>(ticks >> 32);
-    return true;
-}
-
-// Windows-1252 for 0x80-0x9F; the five bytes it leaves undefined map to the same code points,
-// as Windows and Wine map them. Every other byte is its own code point.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-}  // namespace
 
 uint32_t PlatformGetCurrentDirectory(uint32_t bufferUnits, char16_t* buffer) {
     std::vector<char> path(256);
@@ -90,58 +59,27 @@ uint32_t PlatformGetCurrentDirectory(uint32_t bufferUnits, char16_t* buffer) {
 }
 
 int PlatformAnsiToWide(const char* text, char16_t* out, int outUnits) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    const size_t needed = std::strlen(text) + 1;
-    if (outUnits == 0) return static_cast<int>(needed);  // the size query of the Win32 call
-    // As the Win32 call does, a text that does not fit fills the buffer and fails.
-    for (size_t i = 0; i < needed && i < static_cast<size_t>(outUnits); ++i) {
-        const unsigned char c = bytes[i];
-        out[i] = c >= 0x80 && c <= 0x9F ? kWindows1252High[c - 0x80] : c;
-    }
-    return needed <= static_cast<size_t>(outUnits) ? static_cast<int>(needed) : 0;
+    return Windows1252ToWide(text, out, outUnits);
 }
 
 bool PlatformDosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FileTime* out) {
-    return CalendarToFileTime(1980 + (dosDate >> 9), (dosDate >> 5) & 0x0F, dosDate & 0x1F,
-                              dosTime >> 11, (dosTime >> 5) & 0x3F, (dosTime & 0x1F) * 2, 0, out);
-}
-
-bool PlatformSystemTimeToFileTime(const CalendarTime* time, FileTime* out) {
-    return CalendarToFileTime(time->year, time->month, time->day, time->hour, time->minute,
-                              time->second, time->millisecond, out);
+    return DosDateTimeToFileTimeUtc(dosDate, dosTime, out);
 }
 
 // ---- Files and folders by path ------------------------------------------------------------
 
 namespace {
 
-constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr mode_t kExecuteBits = S_IXUSR | S_IXGRP | S_IXOTH;
 
 int FileDescriptor(PlatformHandle file) { return static_cast<int>(file); }
 
-// 100-nanosecond intervals from 1601-01-01 to 1970-01-01.
-constexpr int64_t kUnixEpochAsFileTime = 116444736000000000;
-
 timespec ToTimespec(const FileTime* time) {
-    const int64_t ticks =
-        static_cast<int64_t>((static_cast<uint64_t>(time->high) << 32) | time->low) -
-        kUnixEpochAsFileTime;
-    int64_t seconds = ticks / 10000000;
-    int64_t rest = ticks % 10000000;
-    if (rest < 0) {
-        rest += 10000000;
-        --seconds;
-    }
     timespec out{};
-    out.tv_sec = static_cast<time_t>(seconds);
-    out.tv_nsec = static_cast<long>(rest * 100);
+    out.tv_sec = static_cast<time_t>(UnixSecondsOf(*time));
+    out.tv_nsec = static_cast<long>(UnixNanosecondsOf(*time));
     return out;
 }
-
-// The descriptor of the file that the last file creation made new (O_CREAT | O_EXCL), until it is
-// closed: a regular file for certain, which saves asking the system once per file.
-int newRegularFile = -1;
 
 // Opens an existing file for writing the way CREATE_ALWAYS replaces one: a file without write
 // permission is refused (even for root, whom open() would let through), a regular file is
@@ -150,7 +88,7 @@ int newRegularFile = -1;
 int OpenExisting(int dir, const char* leaf, bool readOnly, bool noFollow) {
     struct stat info {};
     if (fstatat(dir, leaf, &info, noFollow ? AT_SYMLINK_NOFOLLOW : 0) != 0) return -1;
-    if ((info.st_mode & kWriteBits) == 0 || S_ISLNK(info.st_mode)) {
+    if ((ModeAttributes(info.st_mode) & kAttributeReadOnly) != 0 || S_ISLNK(info.st_mode)) {
         errno = EACCES;
         return -1;
     }
@@ -159,7 +97,7 @@ int OpenExisting(int dir, const char* leaf, bool readOnly, bool noFollow) {
                               (S_ISREG(info.st_mode) ? O_TRUNC : 0));
     if (fd < 0) return -1;
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (readOnly && S_ISREG(info.st_mode)) fchmod(fd, info.st_mode & ~kWriteBits & 07777);
+    if (readOnly && S_ISREG(info.st_mode)) fchmod(fd, ModeWithReadOnly(info.st_mode, true));
     return fd;
 }
 
@@ -168,25 +106,16 @@ PlatformHandle CreateAt(int dir, const char* leaf, uint32_t attributes, bool noF
     // Creation mode only: the new descriptor may write even when the file is read-only.
     const mode_t mode = readOnly ? 0444 : 0666;
     int fd = openat(dir, leaf, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    newRegularFile = fd;
     if (fd < 0 && errno == EEXIST) fd = OpenExisting(dir, leaf, readOnly, noFollow);
     return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
 }
 
 // The attribute bits of the entry `name` in the folder `dir`, whose own status is `info`.
 uint32_t AttributesOf(int dir, const char* name, const struct stat& info) {
-    uint32_t attributes = 0;
-    if (S_ISLNK(info.st_mode)) {
-        attributes |= kAttributeReparsePoint;
-        struct stat target {};
-        if (fstatat(dir, name, &target, 0) == 0 && S_ISDIR(target.st_mode)) {
-            attributes |= kAttributeDirectory;
-        }
-    } else {
-        if (S_ISDIR(info.st_mode)) attributes |= kAttributeDirectory;
-        if ((info.st_mode & kWriteBits) == 0) attributes |= kAttributeReadOnly;
-    }
-    return attributes == 0 ? kAttributeNormal : attributes;
+    if (!S_ISLNK(info.st_mode)) return NormalWhenNone(ModeAttributes(info.st_mode));
+    struct stat target {};
+    const bool toFolder = fstatat(dir, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+    return kAttributeReparsePoint | (toFolder ? kAttributeDirectory : 0);
 }
 
 PlatformHandle SystemCreateFile(const char16_t* path, uint32_t attributes) {
@@ -206,7 +135,6 @@ bool SystemWriteFile(PlatformHandle file, const void* data, uint32_t size) {
 }
 
 bool SystemIsDiskFile(PlatformHandle file) {
-    if (FileDescriptor(file) == newRegularFile) return true;
     struct stat info {};
     return fstat(FileDescriptor(file), &info) == 0 && S_ISREG(info.st_mode);
 }
@@ -217,10 +145,7 @@ bool SystemSetFileTimes(PlatformHandle file, const FileTime*, const FileTime* ac
     return futimens(FileDescriptor(file), times) == 0;
 }
 
-void SystemCloseFile(PlatformHandle file) {
-    if (FileDescriptor(file) == newRegularFile) newRegularFile = -1;
-    close(FileDescriptor(file));
-}
+void SystemCloseFile(PlatformHandle file) { close(FileDescriptor(file)); }
 
 bool SystemCreateDirectory(const char16_t* path) {
     return mkdir(NativePath(path).c_str(), 0777) == 0;
@@ -244,13 +169,8 @@ bool SystemSetFileAttributes(const char16_t* path, uint32_t attributes) {
     if (lstat(native.c_str(), &info) != 0) return false;
     // A link carries no permissions of its own; the attributes it could take have no meaning.
     if (S_ISLNK(info.st_mode)) return true;
-    mode_t mode = info.st_mode & 07777;
-    if ((attributes & kAttributeReadOnly) != 0) {
-        mode &= ~kWriteBits;
-    } else if ((mode & kWriteBits) == 0) {
-        mode |= S_IWUSR;
-    }
-    return chmod(native.c_str(), mode) == 0;
+    const bool readOnly = (attributes & kAttributeReadOnly) != 0;
+    return chmod(native.c_str(), ModeWithReadOnly(info.st_mode, readOnly)) == 0;
 }
 
 // ---- Folders held open ---------------------------------------------------------------------
@@ -463,11 +383,7 @@ int64_t MonotonicMs() {
 }
 
 PlatformHandle SystemAcquireLock(const char16_t* name, uint32_t waitMs, bool* waited) {
-    const char* fromEnvironment = std::getenv("TMPDIR");
-    std::string path =
-        fromEnvironment != nullptr && *fromEnvironment != 0 ? fromEnvironment : "/tmp";
-    if (path.back() != '/') path += '/';
-    path += Utf16ToUtf8(name) + ".lock";
+    const std::string path = TempFolder() + Utf16ToUtf8(name) + ".lock";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return kInvalidPlatformHandle;
     *waited = false;
@@ -502,28 +418,6 @@ namespace {
 // The error number of the last failed spawn, for PlatformGetLastError.
 uint32_t lastSpawnError = 0;
 
-// Splits what follows the program name in a command line into arguments: blanks separate,
-// double quotes group (so "" is one empty argument).
-std::vector<std::string> SplitArguments(const std::string& text) {
-    std::vector<std::string> arguments;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-        if (i == text.size()) break;
-        std::string argument;
-        bool quoted = false;
-        for (; i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t')); ++i) {
-            if (text[i] == '"') {
-                quoted = !quoted;
-            } else {
-                argument += text[i];
-            }
-        }
-        arguments.push_back(argument);
-    }
-    return arguments;
-}
-
 PlatformWindow SystemFindWindow(const char16_t*, const char16_t*) { return 0; }
 
 void SystemSetForegroundWindow(PlatformWindow) {}
@@ -533,31 +427,11 @@ void SystemMessageBox(const char16_t* text, const char16_t* caption, uint32_t) {
 }
 
 int SystemFormatInteger(char16_t* buffer, const char16_t* format, int32_t value) {
-    constexpr int kLimit = 1023;  // wsprintfW writes at most 1024 units with the terminator
-    const std::string number = std::to_string(value);
-    int written = 0;
-    bool substituted = false;
-    for (size_t i = 0; format[i] != 0 && written < kLimit; ++i) {
-        if (!substituted && format[i] == u'%' && format[i + 1] == u'd') {
-            for (size_t k = 0; k < number.size() && written < kLimit; ++k) {
-                buffer[written++] = static_cast<char16_t>(number[k]);
-            }
-            substituted = true;
-            ++i;
-        } else {
-            buffer[written++] = format[i];
-        }
-    }
-    buffer[written] = 0;
-    return written;
+    return FormatOneInteger(buffer, format, value);
 }
 
 uint32_t SystemGetTempPath(uint32_t bufferUnits, char16_t* buffer) {
-    const char* fromEnvironment = std::getenv("TMPDIR");
-    std::string folder =
-        fromEnvironment != nullptr && *fromEnvironment != 0 ? fromEnvironment : "/tmp/";
-    if (folder.back() != '/') folder += '/';
-    return FromUtf8(folder.c_str(), buffer, bufferUnits);
+    return FromUtf8(TempFolder().c_str(), buffer, bufferUnits);
 }
 
 bool SystemFindResource(uint16_t, const char16_t*, const void** data, uint32_t* size) {
@@ -569,14 +443,10 @@ bool SystemFindResource(uint16_t, const char16_t*, const void** data, uint32_t* 
 
 bool SystemLoadString(uint16_t, std::u16string*) { return false; }
 
-int SystemCompareText(const char16_t* a, const char16_t* b) {
-    size_t i = 0;
-    while (a[i] != 0 && a[i] == b[i]) ++i;
-    return static_cast<int>(a[i]) - static_cast<int>(b[i]);
-}
+int SystemCompareText(const char16_t* a, const char16_t* b) { return CompareUnits(a, b); }
 
 // Unit by unit, as the file system compares names.
-int SystemCompareFileNames(const char16_t* a, const char16_t* b) { return SystemCompareText(a, b); }
+int SystemCompareFileNames(const char16_t* a, const char16_t* b) { return CompareUnits(a, b); }
 
 void SystemLimitLibrarySearch() {}
 
@@ -594,19 +464,13 @@ bool SystemSetEnvironmentVariable(const char16_t* name, const char16_t* value) {
 bool SystemCreateProcess(const char16_t* application, char16_t* commandLine,
                          PlatformHandle* process, PlatformHandle* thread) {
     const std::string path = NativePath(application);
-    // Windows runs any program file; files unpacked here carry Windows attributes and so no
-    // execute permission, which is given where read permission is before the start.
+    // Files unpacked here carry Windows attributes and so no execute permission.
     struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0111) == 0) {
-        chmod(path.c_str(), (info.st_mode & 07777) | ((info.st_mode & 0444) >> 2));
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        const mode_t runnable = RunnableMode(info.st_mode);
+        if (runnable != (info.st_mode & 07777)) chmod(path.c_str(), runnable);
     }
-    // The arguments follow the program's name: the application text itself when the command
-    // line starts with it (it may hold blanks), else the first blank-separated word.
-    size_t skip = 0;
-    while (application[skip] != 0 && commandLine[skip] == application[skip]) ++skip;
-    std::string rest = Utf16ToUtf8(commandLine + (application[skip] == 0 ? skip : 0));
-    std::vector<std::string> arguments = SplitArguments(rest);
-    if (application[skip] != 0 && !arguments.empty()) arguments.erase(arguments.begin());
+    std::vector<std::string> arguments = ArgumentsAfterProgram(application, commandLine);
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));
@@ -722,9 +586,7 @@ uint32_t PlatformGetLastError() { return lastSpawnError; }
 namespace {
 
 FileTime FileTimeFromTimespec(const timespec& time) {
-    const uint64_t ticks = static_cast<uint64_t>(static_cast<int64_t>(time.tv_sec) * 10000000 +
-                                                 time.tv_nsec / 100 + kUnixEpochAsFileTime);
-    return FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+    return UnixTimeToFileTime(static_cast<int64_t>(time.tv_sec), time.tv_nsec);
 }
 
 // Runs `step` and keeps the errno of an earlier failure across it.
@@ -744,11 +606,9 @@ bool DescribeEntry(const std::string& full, PlatformListedEntry* entry) {
         attributes |= kAttributeReparsePoint;
         if (stat(full.c_str(), &facts) != 0) facts = own;  // leads nowhere
     }
-    if (S_ISDIR(facts.st_mode)) attributes |= kAttributeDirectory;
-    if (!S_ISLNK(facts.st_mode) && (facts.st_mode & kWriteBits) == 0) {
-        attributes |= kAttributeReadOnly;
-    }
-    entry->attributes = attributes == 0 ? kAttributeNormal : attributes;
+    // A link that leads nowhere shows no more than that it is one.
+    if (!S_ISLNK(facts.st_mode)) attributes |= ModeAttributes(facts.st_mode);
+    entry->attributes = NormalWhenNone(attributes);
     entry->size = S_ISREG(facts.st_mode) ? static_cast<uint64_t>(facts.st_size) : 0;
     entry->accessTime = FileTimeFromTimespec(facts.st_atim);
     entry->writeTime = FileTimeFromTimespec(facts.st_mtim);

@@ -37,22 +37,6 @@ bool PlatformDosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FileTime*
     return true;
 }
 
-bool PlatformSystemTimeToFileTime(const CalendarTime* time, FileTime* out) {
-    SYSTEMTIME calendar{};
-    calendar.wYear = time->year;
-    calendar.wMonth = time->month;
-    calendar.wDay = time->day;
-    calendar.wHour = time->hour;
-    calendar.wMinute = time->minute;
-    calendar.wSecond = time->second;
-    calendar.wMilliseconds = time->millisecond;
-    FILETIME converted;
-    if (!SystemTimeToFileTime(&calendar, &converted)) return false;
-    out->low = converted.dwLowDateTime;
-    out->high = converted.dwHighDateTime;
-    return true;
-}
-
 // ---- Files and folders by path ------------------------------------------------------------
 
 namespace {

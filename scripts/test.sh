@@ -81,11 +81,12 @@ print(passed, failed)
 EOF
 }
 
-# Configures and builds one tree. Arguments: name, build folder, extra cmake arguments.
+# Configures (through the preset of the stage's name, in a folder below $OUT) and builds one tree,
+# its warnings as errors. Arguments: name, build folder.
 configure_and_build() {
     local name=$1 dir=$2
-    shift 2
-    logged "$OUT/logs/$name-configure.log" cmake -S "$ROOT" -B "$dir" -G Ninja "$@" &&
+    logged "$OUT/logs/$name-configure.log" \
+        cmake -S "$ROOT" --preset "$name" -B "$dir" -DLAUNCHER_WERROR=ON &&
         logged "$OUT/logs/$name-build.log" cmake --build "$dir" -j "$JOBS"
 }
 
@@ -116,21 +117,18 @@ run_ctest() {
 }
 
 stage_native() {
-    configure_and_build native "$OUT/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DLAUNCHER_BENCH=ON || return 1
+    configure_and_build native "$OUT/native" || return 1
     run_ctest "$OUT/native" ""
 }
 
 stage_asan() {
-    configure_and_build asan "$OUT/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DLAUNCHER_SANITIZE=ON || return 1
+    configure_and_build asan "$OUT/asan" || return 1
     ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest "$OUT/asan" ""
 }
 
 stage_win32() {
-    configure_and_build win32 "$OUT/win32" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" || return 1
+    configure_and_build win32 "$OUT/win32" || return 1
     wine_env_start "$OUT/wine" "$OUT/logs" || return 1
     # Wine maps the Unix root to drive Z:.
     run_ctest "$OUT/win32" "Z:"
@@ -141,8 +139,7 @@ stage_fuzz() {
         STAGE_NOTE="no fuzz targets in the tree"
         return 2
     fi
-    CC=clang CXX=clang++ configure_and_build fuzz "$OUT/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DLAUNCHER_FUZZ=ON -DLAUNCHER_TESTS=OFF || return 1
+    configure_and_build fuzz "$OUT/fuzz" || return 1
     local targets=() target
     mapfile -t targets < <(find "$OUT/fuzz/fuzz" -maxdepth 1 -type f -executable | sort)
     if ((${#targets[@]} == 0)); then

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/little_endian.h"
+
 ArchiveSource* CreateMemorySource(const uint8_t* data, uint32_t length, ReaderResult* result) {
     auto* source = new ArchiveSource{0, data, length, 0};
     if (result != nullptr) *result = ReaderOk;
@@ -37,33 +39,30 @@ ReaderResult SourceReadByte(ArchiveSource* source, uint32_t* value) {
 
 namespace {
 
-// Assembles `count` little-endian bytes; bytes beyond the end of the data count as 0. A memory
-// source's byte reads cannot fail, so neither can this. Where all the bytes are there, they are
-// taken in place rather than one read at a time.
-ReaderResult ReadLittleEndian(ArchiveSource* source, uint32_t count, uint32_t* value) {
+// Bytes beyond the end of the data count as 0: a memory source's byte reads cannot fail, so
+// neither can these.
+uint32_t ReadPastEnd(ArchiveSource* source, uint32_t count) {
     uint32_t assembled = 0;
-    if (const uint8_t* bytes = SourceView(source, count)) {
-        for (uint32_t i = 0; i < count; ++i)
-            assembled |= static_cast<uint32_t>(bytes[i]) << (8 * i);
-    } else {
-        for (uint32_t i = 0; i < count; ++i) {
-            uint32_t byte = 0;
-            SourceReadByte(source, &byte);
-            assembled |= byte << (8 * i);
-        }
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t byte = 0;
+        SourceReadByte(source, &byte);
+        assembled |= byte << (8 * i);
     }
-    *value = assembled;
-    return ReaderOk;
+    return assembled;
 }
 
 }  // namespace
 
 ReaderResult SourceReadUInt16(ArchiveSource* source, uint32_t* value) {
-    return ReadLittleEndian(source, 2, value);
+    const uint8_t* bytes = SourceView(source, 2);
+    *value = bytes != nullptr ? ReadLe16(bytes) : ReadPastEnd(source, 2);
+    return ReaderOk;
 }
 
 ReaderResult SourceReadUInt32(ArchiveSource* source, uint32_t* value) {
-    return ReadLittleEndian(source, 4, value);
+    const uint8_t* bytes = SourceView(source, 4);
+    *value = bytes != nullptr ? ReadLe32(bytes) : ReadPastEnd(source, 4);
+    return ReaderOk;
 }
 
 bool SourceSeek(ArchiveSource* source, uint32_t offset) {

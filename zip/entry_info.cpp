@@ -3,10 +3,10 @@
 #include <zlib.h>
 
 #include <cstring>
-#include <ctime>
 
+#include "platform/file_time.h"
+#include "platform/little_endian.h"
 #include "platform/utf8.h"
-#include "zip/zip_archive.h"
 
 namespace {
 
@@ -22,28 +22,6 @@ constexpr uint16_t kExtendedTimestampId = 0x5455;  // "UT"
 constexpr uint16_t kUnicodePathId = 0x7075;        // "up"
 constexpr uint8_t kUnicodePathVersion = 1;
 constexpr uint32_t kUnicodePathHeader = 5;  // version byte and the stored name's CRC-32
-constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-constexpr uint64_t kTicksPerSecond = 10000000;
-
-FileTime FromTicks(uint64_t ticks) {
-    return FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
-}
-
-// Plain arithmetic for what the calendar breakdown does not take, clamped to what a FILETIME
-// can hold.
-FileTime ArithmeticFileTime(int64_t seconds) {
-    constexpr int64_t kLargest = static_cast<int64_t>(UINT64_MAX / kTicksPerSecond);
-    if (seconds <= -kSecondsFrom1601To1970) return FromTicks(0);
-    if (seconds > kLargest - kSecondsFrom1601To1970) return FromTicks(UINT64_MAX);
-    return FromTicks(static_cast<uint64_t>(seconds + kSecondsFrom1601To1970) * kTicksPerSecond);
-}
-
-uint32_t Le16At(const uint8_t* p) { return p[0] | (p[1] << 8); }
-
-int32_t Le32At(const uint8_t* p) {
-    return static_cast<int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) |
-                                (static_cast<uint32_t>(p[3]) << 24));
-}
 
 }  // namespace
 
@@ -62,6 +40,13 @@ uint32_t MapExternalAttributes(uint32_t external) {
     return attributes;
 }
 
+bool NarrowToWide(const char* narrow, char16_t* wide) {
+    // The whole buffer is cleared and at most 259 units are written, so the text stays
+    // terminated even when its conversion does not fit.
+    std::memset(wide, 0, kZipNameUnits * sizeof(char16_t));
+    return PlatformAnsiToWide(narrow, wide, static_cast<int>(kZipNameUnits - 1)) != 0;
+}
+
 FileTime FileTimeFromDos(uint32_t dosDateTime) {
     FileTime converted{0, 0};
     if (!PlatformDosDateTimeToFileTime(static_cast<uint16_t>(dosDateTime >> 16),
@@ -71,24 +56,6 @@ FileTime FileTimeFromDos(uint32_t dosDateTime) {
     return converted;
 }
 
-FileTime UnixTimeToFileTime(int64_t seconds) {
-    const auto t = static_cast<std::time_t>(seconds);
-    const std::tm* utc = static_cast<int64_t>(t) == seconds ? std::gmtime(&t) : nullptr;
-    if (utc != nullptr && utc->tm_year >= 1601 - 1900 && utc->tm_year <= 30827 - 1900) {
-        const CalendarTime calendar{static_cast<uint16_t>(utc->tm_year + 1900),
-                                    static_cast<uint16_t>(utc->tm_mon + 1),
-                                    static_cast<uint16_t>(utc->tm_mday),
-                                    static_cast<uint16_t>(utc->tm_hour),
-                                    static_cast<uint16_t>(utc->tm_min),
-                                    static_cast<uint16_t>(utc->tm_sec),
-                                    0};
-        FileTime converted{0, 0};
-        if (PlatformSystemTimeToFileTime(&calendar, &converted)) return converted;
-    }
-    // Some C libraries refuse times before 1969-12-31 12:00 UTC; those still convert.
-    return ArithmeticFileTime(seconds);
-}
-
 void ApplyExtendedTimestamp(const uint8_t* extra, uint32_t size, FileTime* writeTime,
                             FileTime* accessTime, FileTime* creationTime) {
     if (size <= 4) return;
@@ -96,7 +63,7 @@ void ApplyExtendedTimestamp(const uint8_t* extra, uint32_t size, FileTime* write
     // Each block is a 16-bit header ID and a 16-bit data size; the loop condition keeps the
     // four header bytes and the flags byte of a "UT" block within the field.
     do {
-        if (Le16At(extra + pos) == kExtendedTimestampId) {
+        if (ReadLe16(extra + pos) == kExtendedTimestampId) {
             // The flags alone say which times follow; the block's own size is not consulted.
             const uint8_t flags = extra[pos + 4];
             pos += 5;
@@ -104,12 +71,12 @@ void ApplyExtendedTimestamp(const uint8_t* extra, uint32_t size, FileTime* write
             for (int bit = 0; bit < 3; ++bit) {
                 if ((flags & (1u << bit)) == 0) continue;
                 if (size - pos < 4) return;
-                *targets[bit] = UnixTimeToFileTime(Le32At(extra + pos));
+                *targets[bit] = UnixTimeToFileTime(static_cast<int32_t>(ReadLe32(extra + pos)));
                 pos += 4;
             }
             return;
         }
-        pos += 4 + Le16At(extra + pos + 2);
+        pos += 4 + ReadLe16(extra + pos + 2);
     } while (pos + 4 < size);
 }
 
@@ -117,12 +84,12 @@ bool FindUnicodePath(const uint8_t* extra, uint32_t size, const uint8_t* storedN
                      uint32_t storedLength, const uint8_t** name, uint32_t* length) {
     // Block by block while a whole block header remains; a block running past the field ends it.
     for (uint32_t pos = 0; size - pos >= 4;) {
-        const uint32_t dataSize = Le16At(extra + pos + 2);
+        const uint32_t dataSize = ReadLe16(extra + pos + 2);
         if (dataSize > size - pos - 4) return false;
-        if (Le16At(extra + pos) == kUnicodePathId) {
+        if (ReadLe16(extra + pos) == kUnicodePathId) {
             const uint8_t* data = extra + pos + 4;
             if (dataSize < kUnicodePathHeader || data[0] != kUnicodePathVersion ||
-                static_cast<uint32_t>(Le32At(data + 1)) != crc32(0L, storedName, storedLength)) {
+                ReadLe32(data + 1) != crc32(0L, storedName, storedLength)) {
                 return false;
             }
             *name = data + kUnicodePathHeader;

@@ -7,6 +7,9 @@
 
 #include "platform/platform.h"
 
+// Units of an entry's name buffer, terminator included.
+constexpr uint32_t kZipNameUnits = 260;
+
 // Windows attribute bits from the external attributes: the low half read as DOS attributes and
 // the high half as a Unix mode, whichever system made the entry.
 uint32_t MapExternalAttributes(uint32_t externalAttributes);
@@ -29,6 +32,10 @@ constexpr uint32_t kFlagUtf8Name = 0x0800;
 // are read. False when there is no such block.
 bool FindUnicodePath(const uint8_t* extra, uint32_t size, const uint8_t* storedName,
                      uint32_t storedLength, const uint8_t** name, uint32_t* length);
+
+// A terminated text in the ANSI code page into `wide` (kZipNameUnits units): at most 259 units
+// with the terminator are written. False when it does not fit; `wide` may then hold a part of it.
+bool NarrowToWide(const char* narrow, char16_t* wide);
 
 // The whole stored name (`length` bytes followed by a terminator) as UTF-16 in `wide`, of
 // kZipNameUnits units: decoded as UTF-8 when `flags` has bit 11, else as the UTF-8 name of a

@@ -14,15 +14,6 @@ bool MayCreateFoldersFor(const char16_t* folder) {
     return !HasParentStep(folder);
 }
 
-// Walks the reader to `index`. True when the reader then stands on that entry.
-bool WalkTo(ZipDirectoryReader* reader, uint32_t index) {
-    if (index < reader->entryIndex) GoToFirstEntry(reader);
-    while (reader->entryIndex < index) {
-        if (GoToNextEntry(reader) != ReaderOk) return false;
-    }
-    return reader->entryValid && reader->entryIndex == index;
-}
-
 ZipResult ExtractFolderEntry(const char16_t* root, const NarrowEntryInfo& rec) {
     const char16_t* name = rec.wideName;
     if (!IsSafeEntryName(name) || !FitsPathBuffer(root, name)) return ZipCannotCreateFile;
@@ -96,17 +87,11 @@ ZipResult ExtractFileEntry(ZipArchiveState* state, const NarrowEntryInfo& rec,
     return ZipExtractFailed;
 }
 
-// Finds the entry and stands the reader on it: the stream is opened on the reader's current entry,
-// so the reader must stand on it even when the record comes from the cache.
+// Finds the entry and stands the reader on it, where the stream opens.
 ZipResult Reach(ZipArchive* archive, int32_t index, NarrowEntryInfo* rec) {
     if (archive->kind != kZipArchiveKind) return ZipWrongHandle;
-    ZipArchiveState* state = archive->state;
-    ZipDirectoryReader* reader = state->reader;
-    if (index < 0 || static_cast<uint32_t>(index) >= reader->entryCount) return ZipBadArgument;
-    const bool reached = WalkTo(reader, static_cast<uint32_t>(index));
-    const ZipResult lookup = GetZipEntryNarrow(state, index, rec);
-    if (lookup != ZipOk) return lookup;
-    if (!reached) return ZipCorrupt;
+    const ZipResult reached = ReachZipEntry(archive->state, index, rec);
+    if (reached != ZipOk) return reached;
     // An entry whose name cannot be converted is refused whatever the destination: nothing is
     // created for it.
     return rec->nameConverted ? ZipOk : ZipBadName;

@@ -140,6 +140,16 @@ ZipResult GetZipEntryNarrow(ZipArchiveState* state, int32_t index, NarrowEntryIn
     return ZipOk;
 }
 
+ZipResult ReachZipEntry(ZipArchiveState* state, int32_t index, NarrowEntryInfo* rec) {
+    ZipDirectoryReader* reader = state->reader;
+    if (index < 0 || static_cast<uint32_t>(index) >= reader->entryCount) return ZipBadArgument;
+    // Walked first: a record from the cache leaves the reader where it is.
+    const ZipResult walked = WalkTo(reader, static_cast<uint32_t>(index));
+    const ZipResult lookup = GetZipEntryNarrow(state, index, rec);
+    if (lookup != ZipOk) return lookup;
+    return walked == ZipOk ? ZipOk : ZipCorrupt;
+}
+
 ZipResult GetZipEntry(ZipArchive* archive, int32_t index, ZipEntryInfo* info) {
     if (archive == nullptr) return Finish(ZipBadArgument);
     if (archive->kind != kZipArchiveKind) return Finish(ZipWrongHandle);
@@ -156,13 +166,6 @@ ZipResult GetZipEntry(ZipArchive* archive, int32_t index, ZipEntryInfo* info) {
     info->uncompressedSize = narrow.uncompressedSize;
     std::memcpy(info->name, narrow.wideName, sizeof info->name);
     return LastZipResult;
-}
-
-bool NarrowToWide(const char* narrow, char16_t* wide) {
-    // The whole buffer is cleared and at most 259 units are written, so the text stays
-    // terminated even when its conversion does not fit.
-    std::memset(wide, 0, kZipNameUnits * sizeof(char16_t));
-    return PlatformAnsiToWide(narrow, wide, static_cast<int>(kZipNameUnits - 1)) != 0;
 }
 
 ZipResult CloseZipArchive(ZipArchive* archive) {

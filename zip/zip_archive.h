@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "zip/directory_reader.h"
+#include "zip/entry_info.h"
 
 using ZipResult = int32_t;
 
@@ -23,7 +24,6 @@ constexpr ZipResult ZipWrongHandle = 0x80000;
 // Result of the most recent public archive operation.
 extern ZipResult LastZipResult;
 
-constexpr uint32_t kZipNameUnits = 260;
 constexpr int32_t kZipArchiveKind = 1;
 
 struct NarrowEntryInfo {
@@ -80,8 +80,8 @@ ZipResult GetZipEntry(ZipArchive* archive, int32_t index, ZipEntryInfo* info);
 // As GetZipEntry, without the handle checks and LastZipResult; an entry whose name cannot be
 // converted is delivered too, with nameConverted false.
 ZipResult GetZipEntryNarrow(ZipArchiveState* state, int32_t index, NarrowEntryInfo* rec);
-// A terminated text in the ANSI code page into `wide` (kZipNameUnits units): at most 259 units
-// with the terminator are written. False when it does not fit; `wide` may then hold a part of it.
-bool NarrowToWide(const char* narrow, char16_t* wide);
-FileTime UnixTimeToFileTime(int64_t seconds);
+// As GetZipEntryNarrow for an entry (not the summary), and the reader then stands on it, so that
+// its data can be read, also when the record comes from the cache; ZipCorrupt when the record is
+// known but the entry cannot be reached.
+ZipResult ReachZipEntry(ZipArchiveState* state, int32_t index, NarrowEntryInfo* rec);
 ZipResult CloseZipArchive(ZipArchive* archive);

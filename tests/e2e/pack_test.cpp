@@ -224,8 +224,6 @@ TEST_F(PackedLauncher, UnpacksExactlyThePackedFolderWithTheNewIconAndVersion) {
 }
 
 TEST_F(PackedLauncher, NamesInAnyScriptUnpackUnchanged) {
-    if (!ReaderDecodesUtf8Names())
-        GTEST_SKIP() << "the launcher's reader does not decode UTF-8 names yet";
     MakeFolders(source_ + L"\\\u8bf4\u660e");
     MakeSource({{L"caf\u00e9.dll", "latin", FILE_ATTRIBUTE_ARCHIVE},
                 {L"\u8bf4\u660e\\\u8bf4\u660e.txt", "chinese", FILE_ATTRIBUTE_ARCHIVE}});

@@ -142,8 +142,6 @@ TEST_F(PackTool, PackedFolderUnpacksExactlyThroughTheLaunchersDriver) {
 }
 
 TEST_F(PackTool, NamesInAnyScriptUnpackUnchanged) {
-    if (!ReaderDecodesUtf8Names())
-        GTEST_SKIP() << "the launcher's reader does not decode UTF-8 names yet";
     MakeFolder(u"app");
     MakeFile(u"app/zandro.exe", "main");
     MakeFile(u"app/caf\u00e9.dll", "latin");

@@ -5,8 +5,6 @@
 #include <algorithm>
 
 #include "tests/support/scratch_folder.h"
-#include "tests/support/zip_builder.h"
-#include "zip/zip_archive.h"
 
 ByteBuffer Fixture(const char* name) {
     const ByteBuffer bytes =
@@ -43,19 +41,6 @@ ReadImage MustRead(const ByteBuffer& file) {
     EXPECT_TRUE(ReadPeImage(file, &read.image, &error));
     EXPECT_TRUE(ReadResourceTree(file, read.image, &read.tree, &error));
     return read;
-}
-
-bool ReaderDecodesUtf8Names() {
-    TestArchive archive;
-    archive.entries = {MakeEntry("caf\xc3\xa9", "x")};
-    archive.entries[0].flags = 0x800;
-    const Bytes zip = BuildZip(archive);
-    ZipArchive* opened = OpenZipFromMemory(zip.data(), static_cast<uint32_t>(zip.size()));
-    ZipEntryInfo info{};
-    const bool decoded =
-        GetZipEntry(opened, 0, &info) == ZipOk && std::u16string(info.name) == u"caf\u00e9";
-    CloseZipArchive(opened);
-    return decoded;
 }
 
 std::string Narrow(const std::u16string& text) {

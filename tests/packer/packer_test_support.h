@@ -31,10 +31,6 @@ struct ReadImage {
 };
 ReadImage MustRead(const ByteBuffer& file);
 
-// Whether the launcher's reader decodes names flagged as UTF-8 (bit 11). Until it does, names
-// that are not ASCII unpack in the ANSI code page, and the cases that need them skip.
-bool ReaderDecodesUtf8Names();
-
 // UTF-16 text for test messages, with "?" for what is not ASCII.
 std::string Narrow(const std::u16string& text);
 

@@ -61,7 +61,9 @@ TEST(PeImage, NewSectionKeepsEveryOtherByte) {
         {before.image.fileHeaderOffset + 2, 2},  // NumberOfSections
         {before.image.optionalHeaderOffset + kOptionalSizeOfImage, 4},
         {before.image.optionalHeaderOffset + kOptionalCheckSum, 4},
-        {before.image.optionalHeaderOffset + kOptionalDirectories + 8 * kResourceDirectory, 8},
+        {before.image.optionalHeaderOffset + kOptionalDirectories +
+             kDirectorySize * kResourceDirectory,
+         kDirectorySize},
         {before.image.sectionTableOffset + 3 * kSectionHeaderSize, kSectionHeaderSize}};
     ASSERT_GE(out.size(), stub.size());
     for (size_t i = 0; i < stub.size(); ++i) {

@@ -19,6 +19,7 @@
 #include "packer/folder_walk.h"
 #include "packer/pack_tool.h"
 #include "packer/pe_checksum.h"
+#include "packer/pe_format.h"
 #include "packer/zip_stream.h"
 #include "packer/zip_writer.h"
 #include "tests/packer/packer_test_support.h"
@@ -26,8 +27,6 @@
 #include "tests/support/scratch_folder.h"
 
 namespace {
-
-constexpr uint32_t kOptionalCheckSumField = 64;
 
 std::string Noise(size_t size, uint32_t seed) {
     std::mt19937 random(seed);
@@ -68,7 +67,7 @@ uint64_t PlainWordSum(const ByteBuffer& bytes) {
 // Whether the image's checksum field holds its checksum, computed independently.
 void ExpectChecksumHolds(const ByteBuffer& file) {
     const ReadImage read = MustRead(file);
-    const size_t at = read.image.optionalHeaderOffset + kOptionalCheckSumField;
+    const size_t at = read.image.optionalHeaderOffset + kOptionalCheckSum;
     EXPECT_EQ(ReadLe32(file.data() + at), PlainChecksum(file, at));
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "platform/file_time.h"
 #include "tests/packer/packer_test_support.h"
 #include "zip/entry_stream.h"
 #include "zip/zip_archive.h"

@@ -1,8 +1,8 @@
-# The checks and conversions of resources/branding.cmake, run as a script:
+# The checks and conversions of cmake/branding.cmake, run as a script:
 #   cmake -DSOURCE_DIR=<project source folder> -P branding_test.cmake
 # A value that must be refused is tried in a cmake process of its own (a FATAL_ERROR ends the
 # script), which must then fail with a message naming the variable.
-include(${SOURCE_DIR}/resources/branding.cmake)
+include(${SOURCE_DIR}/cmake/branding.cmake)
 
 if(DEFINED CALL)  # one refused case, run by refused() below
     cmake_language(EVAL CODE "${CALL}")

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_time.h"
 #include "tests/support/zip_builder.h"
 #include "tests/zip/file_time.h"
 #include "zip/entry_info.h"
