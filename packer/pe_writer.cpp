@@ -12,14 +12,18 @@ constexpr uint8_t kZeros[0x10000] = {};
 constexpr uint8_t kNewSectionName[kSectionNameSize] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
 constexpr uint32_t kResourceSectionFlags = 0x40000040;  // initialised data, readable
 
-uint64_t LastRawEnd(const PeImage& image) {
+// Where the headers and the data of the first `count` sections end in the file.
+uint64_t RawEnd(const PeImage& image, size_t count) {
     uint64_t end = image.sizeOfHeaders;
-    for (const PeSection& section : image.sections) {
+    for (size_t i = 0; i < count; ++i) {
+        const PeSection& section = image.sections[i];
         if (section.rawSize != 0)
             end = std::max<uint64_t>(end, section.rawOffset + section.rawSize);
     }
     return end;
 }
+
+uint64_t LastRawEnd(const PeImage& image) { return RawEnd(image, image.sections.size()); }
 
 // Where the kept part of the file ends: a certificate table at its end is cut off, one elsewhere
 // is only no longer referred to.
@@ -97,9 +101,12 @@ bool PlaceSection(const ByteBuffer& file, const PeImage& image, uint64_t keptEnd
         place->headerAt = last.headerOffset;
         place->virtualAddress = last.virtualAddress;
         // Only a certificate table may follow the section's data; other trailing data stays
-        // where it is and the section moves behind it.
+        // where it is and the section moves behind it. So does another section's data that
+        // reaches into this one's: the file may map the same bytes into both.
         const uint64_t ownEnd = static_cast<uint64_t>(last.rawOffset) + last.rawSize;
-        place->headLength = last.rawSize != 0 && keptEnd <= ownEnd ? last.rawOffset : keptEnd;
+        const uint64_t ownStart =
+            std::max<uint64_t>(last.rawOffset, RawEnd(image, image.sections.size() - 1));
+        place->headLength = last.rawSize != 0 && keptEnd <= ownEnd ? ownStart : keptEnd;
         place->rawOffset = AlignUp(place->headLength, image.fileAlignment);
         return true;
     }

@@ -114,6 +114,31 @@ TEST(PeImage, LastResourceSectionIsRewrittenInPlaceAndAgainWhenRepacked) {
     EXPECT_EQ(FindLeaf(MustRead(twice).tree, 0, 117)->data, ByteBuffer(100, 3));
 }
 
+// Another section's data may run into the resource section's: those bytes are kept where they
+// are, and the resources are written behind them.
+TEST(PeImage, DataThatReachesIntoTheResourceSectionIsKept) {
+    ByteBuffer stub = Fixture("stub_rsrc_last.exe");
+    const ReadImage read = MustRead(stub);
+    ASSERT_EQ(read.image.sections.size(), 2u);
+    const PeSection& first = read.image.sections[0];
+    const PeSection& last = read.image.sections[1];
+    ASSERT_GT(last.rawSize, 0x200u);
+    const uint32_t reach = last.rawOffset + 0x200 - first.rawOffset;
+    WriteLe32(stub.data() + first.headerOffset + kSectionRawSize, reach);
+
+    ResourceTree tree;
+    const PackedImage packed = PackWithPayload(stub, &tree, ByteBuffer(10, 7));
+    EXPECT_TRUE(packed.inPlace);
+    const ByteBuffer out = Joined(packed);
+    const ReadImage after = MustRead(out);
+    ASSERT_EQ(after.image.sections.size(), 2u);
+    EXPECT_EQ(after.image.sections[0].rawSize, reach);
+    EXPECT_EQ(after.image.sections[1].rawOffset, last.rawOffset + 0x200);
+    const auto from = static_cast<ptrdiff_t>(first.rawOffset);
+    EXPECT_TRUE(std::equal(stub.begin() + from, stub.begin() + from + reach, out.begin() + from));
+    EXPECT_EQ(FindLeaf(after.tree, 0, 117)->data, ByteBuffer(10, 7));
+}
+
 TEST(PeImage, CertificateTableIsDroppedWithItsBytes) {
     ResourceTree signedTree;
     ResourceTree plainTree;
