@@ -17,9 +17,17 @@ bool NameBefore(const PlatformListedEntry& a, const PlatformListedEntry& b) {
     return Utf16ToUtf8(a.name) < Utf16ToUtf8(b.name);
 }
 
-WalkedFacts FactsOf(const PlatformListedEntry& entry) {
-    return WalkedFacts{entry.name,       entry.attributes, entry.size,           entry.creationTime,
-                       entry.accessTime, entry.writeTime,  entry.hasCreationTime};
+// The walk's record of `entry`, named `name` in the payload and found at `path`.
+WalkedEntry EntryOf(const PlatformListedEntry& entry, const std::u16string& name, bool isFolder,
+                    const std::u16string& path) {
+    const ZipEntryFacts facts{name,
+                              isFolder,
+                              entry.attributes,
+                              entry.writeTime,
+                              entry.accessTime,
+                              entry.creationTime,
+                              entry.hasCreationTime};
+    return WalkedEntry{facts, path, entry.size};
 }
 
 // A folder's path and a name in it (a drive root such as "C:\" already ends in a separator).
@@ -61,13 +69,13 @@ bool WalkInto(const std::u16string& folder, const std::u16string& prefix, const 
         if (isFolder) {
             folders.push_back(&entry);
         } else {
-            entries->push_back({name, path, false, FactsOf(entry)});
+            entries->push_back(EntryOf(entry, name, false, path));
         }
     }
     for (const PlatformListedEntry* entry : folders) {
         const std::u16string path = Join(folder, entry->name);
         const std::u16string name = prefix + entry->name + u"/";
-        entries->push_back({name, path, true, FactsOf(*entry)});
+        entries->push_back(EntryOf(*entry, name, true, path));
         if (!WalkInto(path, name, limits, entries, error)) return false;
     }
     return true;
@@ -85,14 +93,4 @@ bool WalkFolder(const std::u16string& root, const NameLimits& limits,
         folder.pop_back();
     }
     return WalkInto(folder, u"", limits, entries, error);
-}
-
-ZipEntryFacts ZipFactsOf(const WalkedEntry& entry) {
-    return ZipEntryFacts{entry.name,
-                         entry.isFolder,
-                         entry.facts.attributes,
-                         entry.facts.writeTime,
-                         entry.facts.accessTime,
-                         entry.facts.creationTime,
-                         entry.facts.hasCreationTime};
 }

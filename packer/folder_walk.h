@@ -10,23 +10,12 @@
 #include "packer/zip_writer.h"
 #include "platform/platform.h"
 
-// What the listing said of an entry, as the payload records it (without the listing's fixed
-// 260-unit name: a walk holds one record per entry of the payload).
-struct WalkedFacts {
-    std::u16string name;  // the last step
-    uint32_t attributes;
-    uint64_t size;
-    FileTime creationTime;
-    FileTime accessTime;
-    FileTime writeTime;
-    bool hasCreationTime;
-};
-
+// One entry of the walk: what the payload records of it, and where the system finds it (a walk
+// holds one record per entry of the payload, so not the listing's fixed 260-unit name).
 struct WalkedEntry {
-    std::u16string name;  // relative, "/" between steps, a folder's ending with "/"
+    ZipEntryFacts facts;  // its name relative to SOURCE
     std::u16string path;  // as the system opens it
-    bool isFolder;
-    WalkedFacts facts;
+    uint64_t size;
 };
 
 // Lists everything below `root`: in each folder its files first, then its sub-folders, each
@@ -37,6 +26,3 @@ struct WalkedEntry {
 // Names are checked against `limits`.
 bool WalkFolder(const std::u16string& root, const NameLimits& limits,
                 std::vector<WalkedEntry>* entries, std::u16string* error);
-
-// What the zip writer records of a walked entry.
-ZipEntryFacts ZipFactsOf(const WalkedEntry& entry);

@@ -170,9 +170,9 @@ void Run::LeaveOutOwnFiles(std::vector<WalkedEntry>* entries) {
     const std::u16string outputName = LastStep(options.output);
     const std::u16string temporaryName = LastStep(temporary);
     auto own = [&](const WalkedEntry& entry) {
-        const std::u16string name = entry.facts.name;
-        if (entry.isFolder || !(SameIgnoringAsciiCase(name, outputName) ||
-                                SameIgnoringAsciiCase(name, temporaryName))) {
+        const std::u16string name = LastStep(entry.path);
+        if (entry.facts.isFolder || !(SameIgnoringAsciiCase(name, outputName) ||
+                                      SameIgnoringAsciiCase(name, temporaryName))) {
             return false;
         }
         if (PlatformSameFile(entry.path.c_str(), temporary.c_str())) return true;
@@ -200,9 +200,10 @@ int Run::ZipFolder(Payload* payload) {
     uint64_t total = 0;
     size_t files = 0;
     for (const WalkedEntry& entry : entries) {
-        if (!AddEntryName(&names, entry.name, entry.isFolder, &error)) return Refuse(in + error);
-        if (!entry.isFolder) ++files;
-        total += entry.facts.size;
+        const ZipEntryFacts& facts = entry.facts;
+        if (!AddEntryName(&names, facts.name, facts.isFolder, &error)) return Refuse(in + error);
+        if (!facts.isFolder) ++files;
+        total += entry.size;
     }
     if (!names.hasMainProgram) {
         return Refuse(u"SOURCE " + Quoted(options.source) + u" has no " + settings.mainProgram +
@@ -231,10 +232,10 @@ int Run::ZipFolder(Payload* payload) {
     size_t done = 0;
     for (const WalkedEntry& entry : entries) {
         const ZipStreamStatus added =
-            AddZipStreamEntry(&zip, ZipFactsOf(entry), entry.isFolder ? u"" : entry.path, &error);
+            AddZipStreamEntry(&zip, entry.facts, entry.facts.isFolder ? u"" : entry.path, &error);
         if (added == ZipStreamStatus::kWriteFailed) return WriteFailed(error);
         if (added != ZipStreamStatus::kAdded) return Refuse(error);
-        if (!entry.isFolder && ++done % kProgressStep == 0) {
+        if (!entry.facts.isFolder && ++done % kProgressStep == 0) {
             Say(u"  " + NumberText(done) + u" of " + NumberText(files) + u" files");
         }
     }

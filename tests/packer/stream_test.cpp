@@ -134,10 +134,10 @@ class Streaming : public ::testing::Test {
         writer.level = level;
         for (const WalkedEntry& entry : entries) {
             ByteBuffer data;
-            if (!entry.isFolder) {
+            if (!entry.facts.isFolder) {
                 EXPECT_TRUE(PlatformReadWholeFile(entry.path.c_str(), 0xFFFFFFFF, &data));
             }
-            EXPECT_TRUE(AddZipEntry(&writer, ZipFactsOf(entry), data, &error)) << Narrow(error);
+            EXPECT_TRUE(AddZipEntry(&writer, entry.facts, data, &error)) << Narrow(error);
         }
         EXPECT_TRUE(FinishZip(&writer, &error));
         return writer.archive;
@@ -195,7 +195,7 @@ TEST_F(Streaming, ZipStreamWritesZipWritersBytesAcrossBlockBoundaries) {
             zip.level = level;
             zip.blockSize = readBlocks[r];
             for (const WalkedEntry& entry : entries) {
-                ASSERT_EQ(AddZipStreamEntry(&zip, ZipFactsOf(entry), entry.path, &error),
+                ASSERT_EQ(AddZipStreamEntry(&zip, entry.facts, entry.path, &error),
                           ZipStreamStatus::kAdded)
                     << Narrow(error);
             }
