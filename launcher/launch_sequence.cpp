@@ -27,9 +27,15 @@ Outcome Launch(const LauncherSettings& settings, bool waited, uint32_t* error) {
     Outcome outcome = Outcome::NotStarted;
     if (payload.state == PayloadState::Ready) {
         PrependToPath(payload.folderText);
-        // The folder, and the main program in it, stay held until the child has started.
+        // The folder, and the main program in it, stay held until the child has started; from
+        // then on the child holds the folder in place for as long as it runs.
         const std::u16string child = JoinPath(payload.folderText, settings.mainProgram);
-        outcome = CreateChildProcess(child, error) ? Outcome::Started : Outcome::StartFailed;
+        const PlatformHandle pin = PlatformPinFolder(payload.fresh.folder);
+        if (pin != kInvalidPlatformHandle) {
+            outcome =
+                CreateChildProcess(child, pin, error) ? Outcome::Started : Outcome::StartFailed;
+            PlatformCloseFile(pin);
+        }
     } else if (payload.state == PayloadState::ApplicationRunning && waited) {
         BringWindowForward(settings);
         outcome = Outcome::AlreadyOpen;

@@ -64,8 +64,9 @@ bool PrependToPath(const std::u16string& folder);
 // The child's command line: its path, unquoted, then an empty quoted argument.
 std::u16string ChildCommandLine(const std::u16string& childPath);
 
-// Starts the main program without waiting; false with the system's error code when that fails.
-bool CreateChildProcess(const std::u16string& childPath, uint32_t* error);
+// Starts the main program without waiting, handing it `pin` (PlatformPinFolder) to inherit; false
+// with the system's error code when that fails.
+bool CreateChildProcess(const std::u16string& childPath, PlatformHandle pin, uint32_t* error);
 
 // Tells the user that the main program could not be started, with the error code.
 void ShowStartFailure(const LauncherSettings& settings, uint32_t error);

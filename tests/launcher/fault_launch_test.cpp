@@ -74,8 +74,8 @@ void Box(const char16_t* text, const char16_t* caption, uint32_t) {
     record.captions.push_back(caption);
 }
 
-bool Start(const char16_t* application, char16_t*, PlatformHandle* process,
-           PlatformHandle* thread) {
+bool Start(const char16_t* application, char16_t*, const char16_t*, PlatformHandle,
+           PlatformHandle* process, PlatformHandle* thread) {
     record.started.push_back(application);
     record.filesAtStart = Files(record.folder);  // what the child would find
     *process = 0;
