@@ -79,6 +79,25 @@ struct PlatformListedEntry {
 // Called for each entry of a listing; returns false to stop it.
 using ListedEntryVisitor = bool (*)(const PlatformListedEntry& entry, void* context);
 
+// Who a removal or a move acts for. An elevated launcher acts for the user it was elevated from
+// on what it did not make itself: the system judges by that user's rights whether the user could
+// do the same, and what the user could not is left alone.
+enum class ActingFor { Launcher, User };
+
+// What became of an entry that was to be removed.
+enum class Removal {
+    Done,     // the name is gone (or was never there)
+    Running,  // the file of a running program, which the system never removes
+    InUse,    // another process holds it without delete sharing, or an oplock break is under way
+    Refused,  // the user the launcher acts for could not remove it
+    Failed,   // anything else
+};
+
+// How the launcher's token stands. An elevated token with a linked one (its user's own, without
+// elevation) is the case to guard: what that user could plant must not reach the elevated side.
+// Elevated alone (elevation turned off, the built-in Administrator) has no such user.
+enum class Elevation { None, Alone, OverUser };
+
 // A top-level window of another process; 0 is none.
 using PlatformWindow = intptr_t;
 

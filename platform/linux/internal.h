@@ -52,3 +52,7 @@ PlatformHandle CreateAt(int dir, const char* leaf, uint32_t attributes, bool noF
 
 // The attribute bits of the entry `name` in the folder `dir`, whose own status is `info`.
 uint32_t AttributesOf(int dir, const char* name, const struct stat& info);
+
+// A name of one step, for the system: false for an empty one, "." and "..", and one that holds a
+// separator.
+bool StepName(const char16_t* name, std::string* native);

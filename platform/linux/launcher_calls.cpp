@@ -22,12 +22,6 @@ namespace {
 
 constexpr int kLockPollMs = 10;
 
-int64_t MonotonicMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 }  // namespace
 
 PlatformHandle SystemAcquireLock(const char16_t* name, uint32_t waitMs, bool* waited) {
@@ -35,9 +29,9 @@ PlatformHandle SystemAcquireLock(const char16_t* name, uint32_t waitMs, bool* wa
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return kInvalidPlatformHandle;
     *waited = false;
-    const int64_t deadline = MonotonicMs() + waitMs;
+    const uint64_t deadline = SystemMilliseconds() + waitMs;
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) || MonotonicMs() >= deadline) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || SystemMilliseconds() >= deadline) {
             close(fd);
             return kInvalidPlatformHandle;
         }
@@ -50,6 +44,14 @@ PlatformHandle SystemAcquireLock(const char16_t* name, uint32_t waitMs, bool* wa
 void SystemReleaseLock(PlatformHandle lock) {
     flock(FileDescriptor(lock), LOCK_UN);
     close(FileDescriptor(lock));
+}
+
+Elevation SystemTokenElevation() { return Elevation::None; }
+
+uint64_t SystemMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
 }
 
 extern "C" {

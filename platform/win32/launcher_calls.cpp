@@ -1,34 +1,10 @@
-// The launcher's own calls: its lock, windows and boxes, its temporary directory, resources and
-// environment, and the start of the child.
+// The launcher's own calls: windows and boxes, its temporary directory, resources and environment,
+// and the start of the child.
 #include <string>
 #include <vector>
 
 #include "platform/system_calls.h"
 #include "platform/win32/internal.h"
-
-PlatformHandle SystemAcquireLock(const char16_t* name, uint32_t waitMs, bool* waited) {
-    // Object names tell case apart while file names do not: launchers of "App" and "APP" work in
-    // one folder and must share one lock. The namespace prefix keeps its own spelling.
-    std::wstring upper = Wide(name);
-    CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
-    const std::wstring full = L"Local\\" + upper;
-    const HANDLE mutex = CreateMutexW(nullptr, FALSE, full.c_str());
-    if (mutex == nullptr) return kInvalidPlatformHandle;
-    // An abandoned mutex is had all the same: its holder ended without finishing.
-    DWORD waitResult = WaitForSingleObject(mutex, 0);
-    *waited = waitResult == WAIT_TIMEOUT;
-    if (*waited) waitResult = WaitForSingleObject(mutex, waitMs);
-    if (waitResult != WAIT_OBJECT_0 && waitResult != WAIT_ABANDONED) {
-        CloseHandle(mutex);
-        return kInvalidPlatformHandle;
-    }
-    return FromHandle(mutex);
-}
-
-void SystemReleaseLock(PlatformHandle lock) {
-    ReleaseMutex(ToHandle(lock));
-    CloseHandle(ToHandle(lock));
-}
 
 PlatformWindow SystemFindWindow(const char16_t* className, const char16_t* title) {
     return reinterpret_cast<PlatformWindow>(FindWindowW(Wide(className), Wide(title)));
