@@ -44,11 +44,11 @@ bool SetAttributes(HANDLE handle, DWORD attributes) {
     return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
 }
 
-// Whether the user the launcher acts for could delete the open `entry` of `folder`: with DELETE on
-// it or FILE_DELETE_CHILD on the folder, and, for a read-only file, the right to clear that bit.
-bool UserCouldDelete(HANDLE folder, HANDLE entry, bool readOnly) {
-    return (UserCould(entry, DELETE) || UserCould(folder, FILE_DELETE_CHILD)) &&
-           (!readOnly || UserCould(entry, FILE_WRITE_ATTRIBUTES));
+// Whether the user the launcher acts for could delete the open `entry` of `folder`: either DELETE
+// on it or FILE_DELETE_CHILD on the folder suffices. The read-only bit does not count: the user
+// may delete past it (FILE_DISPOSITION_IGNORE_READONLY_ATTRIBUTE) as the launcher does.
+bool UserCouldDelete(HANDLE folder, HANDLE entry) {
+    return UserCould(entry, DELETE) || UserCould(folder, FILE_DELETE_CHILD);
 }
 
 // Marks the open entry for deletion. The read-only bit keeps a file from deletion: it is taken
@@ -186,8 +186,7 @@ Removal SystemRemoveEntry(PlatformHandle folder, const char16_t* name, ActingFor
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         GetFileInformationByHandleEx(entry, FileStandardInfo, &standard, sizeof(standard)) &&
         IsEntryItself(held, entry, name)) {
-        const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-        result = who == ActingFor::User && !UserCouldDelete(held->handle, entry, readOnly)
+        result = who == ActingFor::User && !UserCouldDelete(held->handle, entry)
                      ? Removal::Refused
                      : Delete(entry, attributes, standard.NumberOfLinks);
     }
