@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const FolderNames kNames{u"VORNIX", u"zandro.exe"};
+
 void Require(bool condition) {
     if (!condition) std::abort();
 }
@@ -40,7 +42,7 @@ std::set<std::u16string> FilesOnDisk(const fs::path& folder) {
 }
 
 FreshFolder Prepare(const fs::path& temp) {
-    FreshFolder fresh = PrepareFreshFolder(temp.u16string() + u"/", DefaultSettings());
+    FreshFolder fresh = PrepareFreshFolder(temp.u16string() + u"/", kNames);
     Require(fresh.state == FolderState::Ready);
     return fresh;
 }
@@ -69,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The next start finds it all, read-only files included, moves it aside and removes it.
     fresh = Prepare(temp);
     Require(FilesOnDisk(folder).empty());
-    RemoveFoldersMovedAside(fresh.temp, DefaultSettings());
+    RemoveFoldersMovedAside(fresh.temp, kNames);
     ReleaseFreshFolder(&fresh);
     std::error_code error;
     Require(std::distance(fs::directory_iterator(temp, error), fs::directory_iterator()) == 1);

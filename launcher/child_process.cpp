@@ -14,11 +14,12 @@ std::u16string ChildCommandLine(const std::u16string& childPath) {
     return childPath + u" \"\"";
 }
 
-bool CreateChildProcess(const std::u16string& childPath, uint32_t* error) {
+bool CreateChildProcess(const std::u16string& childPath, PlatformHandle pin, uint32_t* error) {
     std::u16string commandLine = ChildCommandLine(childPath);  // CreateProcessW may write to it
     PlatformHandle process = 0;
     PlatformHandle thread = 0;
-    if (PlatformCreateProcess(childPath.c_str(), &commandLine[0], &process, &thread)) {
+    if (PlatformCreateProcess(childPath.c_str(), &commandLine[0], nullptr, pin, &process,
+                              &thread)) {
         PlatformCloseProcessHandle(process);
         PlatformCloseProcessHandle(thread);
         return true;

@@ -1,8 +1,8 @@
 // Walking down from the extraction folder one step at a time, keeping the last walk for the next.
+#include "launcher/folder_chain.h"
+
 #include <string>
 #include <vector>
-
-#include "launcher/extraction_folder.h"
 
 namespace {
 

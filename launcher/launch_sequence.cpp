@@ -19,22 +19,31 @@ bool BringWindowForward(const LauncherSettings& settings) {
 }
 
 // Unpacks and starts, holding the launchers' lock. `waited`: another launcher worked first, so an
-// application found running is the one it started.
-Outcome Launch(const LauncherSettings& settings, bool waited, uint32_t* error) {
+// application found running is the one it started. What is held of the folders is left in
+// `fresh` for the end of the run.
+Outcome Launch(const LauncherSettings& settings, const FolderNames& names, bool waited,
+               FreshFolder* fresh, uint32_t* error) {
     // The other launcher started the application meanwhile.
     if (waited && BringWindowForward(settings)) return Outcome::AlreadyOpen;
-    ExtractedPayload payload = ExtractPayload(settings);
+    ExtractedPayload payload = ExtractPayload(names);
+    *fresh = payload.fresh;
     Outcome outcome = Outcome::NotStarted;
     if (payload.state == PayloadState::Ready) {
         PrependToPath(payload.folderText);
-        // The folder, and the main program in it, stay held until the child has started.
+        // The folder, and the main program in it, stay held until the child has started; from
+        // then on the child holds the folder in place for as long as it runs.
         const std::u16string child = JoinPath(payload.folderText, settings.mainProgram);
-        outcome = CreateChildProcess(child, error) ? Outcome::Started : Outcome::StartFailed;
+        const PlatformHandle pin = PlatformPinFolder(payload.fresh.folder);
+        if (pin != kInvalidPlatformHandle) {
+            outcome =
+                CreateChildProcess(child, pin, error) ? Outcome::Started : Outcome::StartFailed;
+            PlatformCloseFile(pin);
+        }
     } else if (payload.state == PayloadState::ApplicationRunning && waited) {
         BringWindowForward(settings);
         outcome = Outcome::AlreadyOpen;
     }
-    FinishExtraction(&payload, settings);
+    if (payload.mainProgram != kInvalidPlatformHandle) PlatformCloseFile(payload.mainProgram);
     return outcome;
 }
 
@@ -47,14 +56,17 @@ int RunLauncher() {
                            kMessageBoxWarning);
         return 0;
     }
+    const FolderNames names{settings.folderName, settings.mainProgram};
     // Another launcher at work is waited for; nothing of the folder is touched meanwhile.
-    const LauncherLock lock = AcquireLauncherLock(settings);
+    LauncherLock lock = AcquireLauncherLock(names);
     uint32_t error = 0;
+    FreshFolder fresh = NoFreshFolder();
     const Outcome outcome = lock.handle != kInvalidPlatformHandle
-                                ? Launch(settings, lock.waited, &error)
+                                ? Launch(settings, names, lock.waited, &fresh, &error)
                                 : Outcome::NotStarted;
-    // Released before any box, which may stay open for long: the next launcher need not wait.
-    ReleaseLauncherLock(lock);
+    // The lock goes before any box, which may stay open for long, and before what earlier runs
+    // moved aside is removed: the next launcher need not wait.
+    FinishWithFolders(&fresh, &lock, names);
     switch (outcome) {
         case Outcome::Started:
             break;

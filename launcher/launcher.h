@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "launcher/extraction_folder.h"
+#include "launcher/folder_policy.h"
 #include "launcher/launcher_settings.h"
+#include "launcher/written_files.h"
 #include "platform/platform.h"
 
 // The whole launch: single-instance check, one launcher at a time, unpacking, search path, child.
@@ -30,17 +31,15 @@ struct ExtractedPayload {
     // The folder's path as the child gets it (when Ready: the final path where the temporary
     // directory is reached through a link); empty without a temporary directory.
     std::u16string folderText;
-    FreshFolder fresh;           // the temporary directory and the new folder, held
-    PlatformHandle mainProgram;  // the main program, open so that nobody changes it (when Ready)
+    FreshFolder fresh;  // the temporary directory and the new folder, held
+    // The main program, open so that nobody changes it, until the child has started (when Ready).
+    PlatformHandle mainProgram;
 };
 
 // Forms the extraction folder text, makes the folder anew and unpacks the payload into it, then
-// checks that the folder holds exactly what this run wrote.
-ExtractedPayload ExtractPayload(const LauncherSettings& settings);
-
-// Once the child has started (or could not be): lets go of the folder and the main program, then
-// removes the folders moved aside.
-void FinishExtraction(ExtractedPayload* payload, const LauncherSettings& settings);
+// checks that the folder holds exactly what this run wrote. A folder text that does not fit the
+// search path gets nothing made.
+ExtractedPayload ExtractPayload(const FolderNames& names);
 
 struct UnpackResult {
     WrittenFiles written;
@@ -64,8 +63,9 @@ bool PrependToPath(const std::u16string& folder);
 // The child's command line: its path, unquoted, then an empty quoted argument.
 std::u16string ChildCommandLine(const std::u16string& childPath);
 
-// Starts the main program without waiting; false with the system's error code when that fails.
-bool CreateChildProcess(const std::u16string& childPath, uint32_t* error);
+// Starts the main program without waiting, handing it `pin` (PlatformPinFolder) to inherit; false
+// with the system's error code when that fails.
+bool CreateChildProcess(const std::u16string& childPath, PlatformHandle pin, uint32_t* error);
 
 // Tells the user that the main program could not be started, with the error code.
 void ShowStartFailure(const LauncherSettings& settings, uint32_t error);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/folder_chain.h"
 #include "launcher/launcher.h"
 #include "platform/platform.h"
 #include "zip/extract.h"
@@ -54,7 +55,7 @@ bool UnpackFile(ZipArchive* archive, int32_t index, const ZipEntryInfo& entry,
     PlatformCloseFile(file);
     if (!known) {
         // A short or corrupted file must not be left looking complete.
-        PlatformRemoveEntry(folder, leaf.c_str());
+        PlatformRemoveEntry(folder, leaf.c_str(), ActingFor::Launcher);
         written->erase(path);
         return false;
     }
@@ -110,32 +111,29 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
     return true;
 }
 
-ExtractedPayload ExtractPayload(const LauncherSettings& settings) {
-    ExtractedPayload result{
-        PayloadState::Failed,
-        u"",
-        {FolderState::Unavailable, kInvalidPlatformHandle, kInvalidPlatformHandle},
-        kInvalidPlatformHandle};
+ExtractedPayload ExtractPayload(const FolderNames& names) {
+    ExtractedPayload result{PayloadState::Failed, u"", NoFreshFolder(), kInvalidPlatformHandle};
     char16_t tempPath[kTempPathUnits] = {};
     const uint32_t length = PlatformGetTempPath(kTempPathUnits - 1, tempPath);
     if (length == 0 || length >= kTempPathUnits) return result;
     // The temporary directory ends with a separator and JoinPath adds one more: the folder text
     // holds two in a row before the folder name, and every path formed from it keeps them.
-    result.folderText = JoinPath(tempPath, settings.folderName);
+    result.folderText = JoinPath(tempPath, names.folder);
+    if (!FitsSearchPath(result.folderText)) return result;
 
     const void* payload = nullptr;
     uint32_t payloadSize = 0;
     if (!PlatformFindResource(LAUNCHER_PAYLOAD_ID, kPayloadType, &payload, &payloadSize)) {
         return result;
     }
-    result.fresh = PrepareFreshFolder(tempPath, settings);
+    result.fresh = PrepareFreshFolder(tempPath, names);
     if (result.fresh.state == FolderState::ApplicationRunning) {
         result.state = PayloadState::ApplicationRunning;
     }
     if (result.fresh.state != FolderState::Ready) return result;
     const PlatformHandle folder = result.fresh.folder;
     const std::u16string childText = ChildFolderText(folder, result.folderText);
-    if (childText.empty()) return result;
+    if (childText.empty() || !FitsSearchPath(childText)) return result;
     result.folderText = childText;
 
     UnpackResult unpacked;
@@ -143,19 +141,8 @@ ExtractedPayload ExtractPayload(const LauncherSettings& settings) {
         return result;
     }
     // Held from here until the child has started, so that what the check saw is what starts.
-    result.mainProgram = HoldWrittenFile(folder, unpacked.written, settings.mainProgram.c_str());
+    result.mainProgram = HoldWrittenFile(folder, unpacked.written, names.mainProgram.c_str());
     if (result.mainProgram == kInvalidPlatformHandle) return result;
     if (HoldsExactlyWrittenFiles(folder, unpacked.written)) result.state = PayloadState::Ready;
     return result;
-}
-
-void FinishExtraction(ExtractedPayload* payload, const LauncherSettings& settings) {
-    if (payload->mainProgram != kInvalidPlatformHandle) PlatformCloseFile(payload->mainProgram);
-    payload->mainProgram = kInvalidPlatformHandle;
-    const PlatformHandle temp = payload->fresh.temp;
-    payload->fresh.temp = kInvalidPlatformHandle;
-    ReleaseFreshFolder(&payload->fresh);
-    if (temp == kInvalidPlatformHandle) return;
-    RemoveFoldersMovedAside(temp, settings);
-    PlatformReleaseFolder(temp);
 }

@@ -1,7 +1,8 @@
 // The final check before the start: the folder holds exactly what this run wrote.
+#include "launcher/written_files.h"
+
 #include <string>
 
-#include "launcher/extraction_folder.h"
 #include "launcher/folder_listing.h"
 
 namespace {
@@ -46,7 +47,7 @@ bool OnlyWrittenBelow(PlatformHandle folder, std::u16string* path, CheckState* s
         if (folderLength != 0) *path += u'\\';
         *path += found.name;
         if ((found.attributes & kAttributeDirectory) != 0) {
-            const PlatformHandle sub = PlatformOpenSubFolder(folder, found.name);
+            const PlatformHandle sub = PlatformOpenSubFolder(folder, found.name, true);
             sound = sub != kInvalidPlatformHandle && OnlyWrittenBelow(sub, path, state);
             if (sub != kInvalidPlatformHandle) PlatformReleaseFolder(sub);
         } else {

@@ -62,6 +62,42 @@ struct PlatformFoundEntry {
     char16_t name[260];
 };
 
+// One entry of a folder listing. A link carries the reparse-point bit; a link to a folder also
+// the directory bit. The other bits, the size and the times are those of the file a link leads
+// to (of the entry itself when it leads nowhere). POSIX reports the directory and read-only bits
+// only, and no creation time.
+struct PlatformListedEntry {
+    char16_t name[260];
+    uint32_t attributes;
+    uint64_t size;
+    FileTime creationTime;
+    FileTime accessTime;
+    FileTime writeTime;
+    bool hasCreationTime;
+};
+
+// Called for each entry of a listing; returns false to stop it.
+using ListedEntryVisitor = bool (*)(const PlatformListedEntry& entry, void* context);
+
+// Who a removal or a move acts for. An elevated launcher acts for the user it was elevated from
+// on what it did not make itself: the system judges by that user's rights whether the user could
+// do the same, and what the user could not is left alone.
+enum class ActingFor { Launcher, User };
+
+// What became of an entry that was to be removed.
+enum class Removal {
+    Done,     // the name is gone (or was never there)
+    Running,  // the file of a running program, which the system never removes
+    InUse,    // another process holds it without delete sharing, or an oplock break is under way
+    Refused,  // the user the launcher acts for could not remove it
+    Failed,   // anything else
+};
+
+// How the launcher's token stands. An elevated token with a linked one (its user's own, without
+// elevation) is the case to guard: what that user could plant must not reach the elevated side.
+// Elevated alone (elevation turned off, the built-in Administrator) has no such user.
+enum class Elevation { None, Alone, OverUser };
+
 // A top-level window of another process; 0 is none.
 using PlatformWindow = intptr_t;
 
@@ -101,7 +137,7 @@ struct PlatformCalls {
 #undef PLATFORM_CALL
 };
 
-// The calls of this system (platform_win32.cpp or platform_posix.cpp).
+// The calls of this system (platform/win32/ or platform/linux/).
 extern const PlatformCalls kSystemCalls;
 
 // The table in use; starts as kSystemCalls.
@@ -125,46 +161,6 @@ constexpr char16_t kNativeSeparator = u'\\';
 constexpr char16_t kNativeSeparator = u'/';
 #endif
 
-// One entry of a folder listing. A link carries the reparse-point bit; a link to a folder also
-// the directory bit. The other bits, the size and the times are those of the file a link leads
-// to (of the entry itself when it leads nowhere). POSIX reports the directory and read-only bits
-// only, and no creation time.
-struct PlatformListedEntry {
-    char16_t name[260];
-    uint32_t attributes;
-    uint64_t size;
-    FileTime creationTime;
-    FileTime accessTime;
-    FileTime writeTime;
-    bool hasCreationTime;
-};
-
-// Calls `visit` for every entry of the folder but "." and "..", in the system's order, until it
-// returns false. False when the folder cannot be listed (POSIX: also when a name in it is not
-// UTF-8, which no path could name again).
-using ListedEntryVisitor = bool (*)(const PlatformListedEntry& entry, void* context);
-bool PlatformListFolder(const char16_t* folder, ListedEntryVisitor visit, void* context);
-
-// The whole content of a regular file. False when it cannot be opened or read, is no regular file
-// or holds more than `maxBytes` bytes.
+// The whole content of a regular file, read through the table's calls. False when it cannot be
+// opened or read, is no regular file or holds more than `maxBytes` bytes.
 bool PlatformReadWholeFile(const char16_t* path, uint64_t maxBytes, std::vector<uint8_t>* bytes);
-
-// Whether both paths exist and name the same file, however they are spelt (hard links included).
-bool PlatformSameFile(const char16_t* a, const char16_t* b);
-
-// Creates a new empty file beside `path` (in its folder, under a name made from it) for
-// PlatformWriteFile, PlatformSeekFile and PlatformReadFile (what was written may be read back);
-// `created` receives its path. kInvalidPlatformHandle on failure.
-PlatformHandle PlatformCreateFileBeside(const char16_t* path, std::u16string* created);
-
-// Writes the file's data through to the disk and closes it; false when either fails.
-bool PlatformFinishFile(PlatformHandle file);
-
-// Renames `from` to `to` in one step, replacing a file at `to`.
-bool PlatformReplaceFile(const char16_t* from, const char16_t* to);
-
-// What the system said about the failure of the last call of this section, for the user.
-std::u16string PlatformLastErrorText();
-
-// Writes text to standard output or standard error: a console gets UTF-16, anything else UTF-8.
-void PlatformWriteStream(bool toError, const char16_t* text);

@@ -44,7 +44,7 @@ std::string StartProbe(const fs::path& child, const fs::path& report) {
     EXPECT_TRUE(PrependToPath(child.parent_path().u16string()));
 #endif
     uint32_t error = 0;
-    EXPECT_TRUE(CreateChildProcess(child.u16string(), &error)) << error;
+    EXPECT_TRUE(CreateChildProcess(child.u16string(), kInvalidPlatformHandle, &error)) << error;
     return WaitForFile(report);
 }
 
@@ -78,7 +78,8 @@ TEST(CreateChildProcess, PathWithBlanksStillNamesTheProgram) {
 TEST(CreateChildProcess, GivesTheErrorCodeThatTheBoxShows) {
     ScratchFolder scratch;
     uint32_t error = 0;
-    EXPECT_FALSE(CreateChildProcess(scratch.text() + u"\\missing\\zandro.exe", &error));
+    EXPECT_FALSE(CreateChildProcess(scratch.text() + u"\\missing\\zandro.exe",
+                                    kInvalidPlatformHandle, &error));
     testing::internal::CaptureStderr();
     ShowStartFailure(DefaultSettings(), error);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "错误提示: 启动主程序失败，错误码:(2)。\n");
@@ -86,7 +87,7 @@ TEST(CreateChildProcess, GivesTheErrorCodeThatTheBoxShows) {
     const fs::path notAProgram = scratch.path() / "zandro.exe";
     WriteFileBytes(notAProgram, "MZ but not really");
     fs::permissions(notAProgram, fs::perms::owner_exec, fs::perm_options::add);
-    EXPECT_FALSE(CreateChildProcess(notAProgram.u16string(), &error));
+    EXPECT_FALSE(CreateChildProcess(notAProgram.u16string(), kInvalidPlatformHandle, &error));
     EXPECT_EQ(error, 8u);  // ENOEXEC
 }
 #endif

@@ -74,8 +74,8 @@ void Box(const char16_t* text, const char16_t* caption, uint32_t) {
     record.captions.push_back(caption);
 }
 
-bool Start(const char16_t* application, char16_t*, PlatformHandle* process,
-           PlatformHandle* thread) {
+bool Start(const char16_t* application, char16_t*, const char16_t*, PlatformHandle,
+           PlatformHandle* process, PlatformHandle* thread) {
     record.started.push_back(application);
     record.filesAtStart = Files(record.folder);  // what the child would find
     *process = 0;
@@ -148,9 +148,9 @@ class FaultLaunch : public testing::Test {
         }
     }
 
-    // One launch with the stand-ins in place and, when given, the Nth call of `point` failing.
-    // Returns whether that call was reached.
-    bool Launch(const FaultPoint* point, int n) {
+    // One launch with the stand-ins in place, `more` of them when given, and the Nth call of
+    // `point` failing when given. Returns whether that call was reached.
+    bool Launch(const FaultPoint* point, int n, void (*more)() = nullptr) {
         record.started.clear();
         record.boxes.clear();
         record.captions.clear();
@@ -165,6 +165,9 @@ class FaultLaunch : public testing::Test {
         ActivePlatformCalls.PlatformMessageBox = Box;
         ActivePlatformCalls.PlatformCreateProcess = Start;
         ActivePlatformCalls.PlatformCloseProcessHandle = CloseNothing;
+        // Elevated over a user, on every system: every check of what the user could do is made.
+        ActivePlatformCalls.PlatformTokenElevation = [] { return Elevation::OverUser; };
+        if (more != nullptr) more();
         if (point != nullptr) point->failNth(n);
         EXPECT_EQ(RunLauncher(), 0);
         const bool reached = point != nullptr && point->reached();
@@ -195,10 +198,15 @@ const FaultPoint kPoints[] = {
     MakeFaultPoint<&PlatformCalls::PlatformOpenSearch, kInvalidPlatformHandle>("OpenSearch"),
     MakeFaultPoint<&PlatformCalls::PlatformNextEntry, -1>("NextEntry"),
     MakeFaultPoint<&PlatformCalls::PlatformOpenSubFolder, kInvalidPlatformHandle>("OpenSubFolder"),
-    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, false>("RemoveEntry"),
+    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, Removal::Failed>("RemoveEntry"),
+    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, Removal::InUse>("RemoveEntry in use"),
+    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, Removal::Refused>("RemoveEntry refused"),
     // Success reported, nothing done: a file that another process holds with delete sharing is
     // only marked for deletion and keeps its name until that process lets go.
-    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, true>("RemoveEntry left in place"),
+    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, Removal::Done>("RemoveEntry left in place"),
+    MakeFaultPoint<&PlatformCalls::PlatformVolumeKeepsAccessLists, false>("VolumeKeepsAccessLists"),
+    MakeFaultPoint<&PlatformCalls::PlatformUserMayAddFolder, false>("UserMayAddFolder"),
+    MakeFaultPoint<&PlatformCalls::PlatformMadeByLauncher, true>("MadeByLauncher"),
     MakeFaultPoint<&PlatformCalls::PlatformRenameFolder, false>("RenameFolder"),
     MakeFaultPoint<&PlatformCalls::PlatformCreateFreshFolder, kInvalidPlatformHandle>(
         "CreateFreshFolder"),
@@ -209,6 +217,7 @@ const FaultPoint kPoints[] = {
     MakeFaultPoint<&PlatformCalls::PlatformSetFileTimes, false>("SetFileTimes"),
     MakeFaultPoint<&PlatformCalls::PlatformFileIdentity, false>("FileIdentity"),
     MakeFaultPoint<&PlatformCalls::PlatformOpenFileIn, kInvalidPlatformHandle>("OpenFileIn"),
+    MakeFaultPoint<&PlatformCalls::PlatformPinFolder, kInvalidPlatformHandle>("PinFolder"),
 };
 
 }  // namespace
@@ -321,4 +330,46 @@ TEST_F(FaultLaunch, TheBoxCarriesTheTextAndCaptionOfTheStringTable) {
     Launch(nullptr, 0);
     EXPECT_EQ(record.boxes, std::vector<std::u16string>{u"Could not unpack.\r\nTry again."});
     EXPECT_EQ(record.captions, std::vector<std::u16string>{u"Other App"});
+}
+
+// A ";" in the temporary directory's path (":" on Linux) would put entries of the user's choosing
+// in front of the search path: nothing is made there, nothing started.
+TEST_F(FaultLaunch, ASearchPathSeparatorInTheTemporaryDirectoryStartsNothing) {
+    Lay(false);
+    const fs::path split = temp / (u"a" + std::u16string(kSearchPathSeparator) + u"b");
+    fs::create_directories(split);
+    record.temp = split.u16string() + u'\\';
+    Launch(nullptr, 0);
+    EXPECT_TRUE(record.started.empty());
+    EXPECT_EQ(record.boxes, std::vector<std::u16string>{u"释放文件失败或文件被占用！"});
+    EXPECT_TRUE(fs::is_empty(split));
+}
+
+namespace {
+
+// Whether another launcher could take the lock while the folders moved aside were removed.
+bool lockFreeDuringRemoval = false;
+PlatformHandle OpenSubFolderTryingTheLock(PlatformHandle folder, const char16_t* name, bool hold) {
+    if (std::u16string(name).rfind(u"VORNIX.old-", 0) == 0) {
+        std::thread([] {
+            bool waited = false;
+            const PlatformHandle other = PlatformAcquireLock(u"VORNIX.launcher", 0, &waited);
+            lockFreeDuringRemoval = other != kInvalidPlatformHandle;
+            if (other != kInvalidPlatformHandle) PlatformReleaseLock(other);
+        }).join();
+    }
+    return kSystemCalls.PlatformOpenSubFolder(folder, name, hold);
+}
+
+}  // namespace
+
+// The removal of what earlier runs moved aside may take a while: the next launcher need not wait.
+TEST_F(FaultLaunch, TheLockIsFreeBeforeTheFoldersMovedAsideAreRemoved) {
+    Lay(true);
+    lockFreeDuringRemoval = false;
+    Launch(nullptr, 0,
+           [] { ActivePlatformCalls.PlatformOpenSubFolder = OpenSubFolderTryingTheLock; });
+    ASSERT_EQ(record.started.size(), 1u);
+    EXPECT_FALSE(fs::exists(temp / "VORNIX.old-1"));
+    EXPECT_TRUE(lockFreeDuringRemoval);
 }

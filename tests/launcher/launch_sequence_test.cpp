@@ -332,23 +332,36 @@ TEST_F(LaunchSequenceTest, ExtractionFolderThatIsALinkIsReplacedByARealFolder) {
     EXPECT_FALSE(fs::exists(outside / "zandro.exe"));
 }
 
+namespace {
+
+const FolderNames kNames{u"VORNIX", u"zandro.exe"};
+
+// What a launch does with the folders once the child has started: they are let go of.
+void Finish(ExtractedPayload* payload) {
+    if (payload->mainProgram != kInvalidPlatformHandle) PlatformCloseFile(payload->mainProgram);
+    LauncherLock none{kInvalidPlatformHandle, false};
+    FinishWithFolders(&payload->fresh, &none, kNames);
+}
+
+}  // namespace
+
 TEST_F(LaunchSequenceTest, ExtractionHoldsTheFolderAndItsMainProgram) {
-    ExtractedPayload payload = ExtractPayload(DefaultSettings());
+    ExtractedPayload payload = ExtractPayload(kNames);
     EXPECT_EQ(payload.state, PayloadState::Ready);
     // The temporary directory's closing separator and the joined one stay side by side.
     EXPECT_EQ(payload.folderText, temp.u16string() + u"/\\VORNIX");
     EXPECT_NE(payload.fresh.folder, kInvalidPlatformHandle);
     EXPECT_NE(payload.mainProgram, kInvalidPlatformHandle);
-    FinishExtraction(&payload, DefaultSettings());
-    EXPECT_EQ(payload.mainProgram, kInvalidPlatformHandle);
+    Finish(&payload);
     EXPECT_EQ(payload.fresh.folder, kInvalidPlatformHandle);
+    EXPECT_EQ(payload.fresh.temp, kInvalidPlatformHandle);
 }
 
 // An old copy is never started: only what this run wrote.
 TEST_F(LaunchSequenceTest, NoPayloadLeavesTheFolderAloneAndStartsNothing) {
-    ExtractedPayload first = ExtractPayload(DefaultSettings());
+    ExtractedPayload first = ExtractPayload(kNames);
     ASSERT_EQ(first.state, PayloadState::Ready);
-    FinishExtraction(&first, DefaultSettings());
+    Finish(&first);
     WriteFileBytes(folder / "left-over.txt", "x");
     LauncherPayloadData = nullptr;
     LauncherPayloadSize = 0;
@@ -362,10 +375,10 @@ TEST_F(LaunchSequenceTest, NoPayloadLeavesTheFolderAloneAndStartsNothing) {
 TEST_F(LaunchSequenceTest, WithoutATemporaryDirectoryNothingIsStarted) {
     // A temporary directory too long for its buffer: the folder text stays empty.
     setenv("TMPDIR", ("/" + std::string(2100, 't')).c_str(), 1);
-    ExtractedPayload payload = ExtractPayload(DefaultSettings());
+    ExtractedPayload payload = ExtractPayload(kNames);
     EXPECT_TRUE(payload.folderText.empty());
     EXPECT_EQ(payload.state, PayloadState::Failed);
-    FinishExtraction(&payload, DefaultSettings());
+    Finish(&payload);
     Launch();
     EXPECT_EQ(boxes, kChildMissingBox);
     EXPECT_FALSE(fs::exists(report));

@@ -70,7 +70,7 @@ class UnpackArchiveTest : public testing::Test {
 
     void SetUp() override {
         fs::create_directories(temp);
-        fresh = PrepareFreshFolder(temp.u16string() + u"/", DefaultSettings());
+        fresh = PrepareFreshFolder(temp.u16string() + u"/", FolderNames{u"VORNIX", u"zandro.exe"});
         ASSERT_EQ(fresh.state, FolderState::Ready);
     }
     void TearDown() override { ReleaseFreshFolder(&fresh); }

@@ -1,18 +1,21 @@
 // The extraction folder made anew: what stands in its place, what is moved aside and removed, the
-// application that runs from the old one, the path the child gets, and the launchers' lock.
+// application that runs from the old one, what an elevated launcher may touch for its user, the
+// path the child gets, and the launchers' lock.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
-#include "launcher/extraction_folder.h"
+#include "launcher/folder_policy.h"
 #include "launcher/launcher.h"
 #include "tests/launcher/launcher_test_support.h"
 #include "tests/support/platform_faults.h"
@@ -36,14 +39,52 @@ std::set<std::string> Tree(const fs::path& folder) {
     return names;
 }
 
-class ExtractionFolderTest : public testing::Test {
+// ---- Stand-ins for what the system judges of an elevated launcher's user ----
+
+// Whom each removal and move acted for.
+std::vector<ActingFor> acts;
+
+// The user may remove and move nothing; the launcher all it could before.
+Removal RemoveRefusingUser(PlatformHandle folder, const char16_t* name, ActingFor who) {
+    acts.push_back(who);
+    return who == ActingFor::User ? Removal::Refused
+                                  : kSystemCalls.PlatformRemoveEntry(folder, name, who);
+}
+bool RenameRefusingUser(PlatformHandle moved, PlatformHandle folder, const char16_t* name,
+                        const char16_t* newName, ActingFor who) {
+    acts.push_back(who);
+    return who != ActingFor::User &&
+           kSystemCalls.PlatformRenameFolder(moved, folder, name, newName, who);
+}
+
+// The main program is in use (an oplock being broken, a handle without delete sharing) or runs;
+// everything else goes as the system does it.
+Removal programAnswer = Removal::Done;
+Removal ProgramAnswers(PlatformHandle folder, const char16_t* name, ActingFor who) {
+    if (std::u16string(name) == u"zandro.exe") return programAnswer;
+    return kSystemCalls.PlatformRemoveEntry(folder, name, who);
+}
+
+// Another process pins the folder: it cannot be held for removal, only looked into.
+PlatformHandle PinnedElsewhere(PlatformHandle folder, const char16_t* name, bool hold) {
+    return hold && std::u16string(name) == u"VORNIX"
+               ? kInvalidPlatformHandle
+               : kSystemCalls.PlatformOpenSubFolder(folder, name, hold);
+}
+
+// A clock that runs a second per reading: every bound on time is met at once.
+uint64_t now = 0;
+uint64_t RacingClock() { return now += 1000; }
+
+class FolderPolicyTest : public testing::Test {
   protected:
     ScratchFolder scratch;
     fs::path temp = scratch.path() / "tmp";
     fs::path folder = temp / "VORNIX";
     fs::path outside = scratch.path() / "outside";
     SystemCallsAgain restore;
-    FreshFolder fresh{FolderState::Unavailable, kInvalidPlatformHandle, kInvalidPlatformHandle};
+    const FolderNames names{u"VORNIX", u"zandro.exe"};
+    FreshFolder fresh = NoFreshFolder();
 
     void SetUp() override {
         fs::create_directories(temp);
@@ -56,7 +97,7 @@ class ExtractionFolderTest : public testing::Test {
 
     FolderState Prepare() {
         ReleaseFreshFolder(&fresh);
-        fresh = PrepareFreshFolder(temp.u16string() + u"/", DefaultSettings());
+        fresh = PrepareFreshFolder(temp.u16string() + u"/", names);
         return fresh.state;
     }
 
@@ -65,8 +106,26 @@ class ExtractionFolderTest : public testing::Test {
     void RemoveAside() {
         const PlatformHandle held = PlatformOpenFolder(temp.u16string().c_str());
         ASSERT_NE(held, kInvalidPlatformHandle);
-        RemoveFoldersMovedAside(held, DefaultSettings());
+        RemoveFoldersMovedAside(held, names);
         PlatformReleaseFolder(held);
+    }
+
+    // An earlier run's folder with what an application keeps in it, and a folder an interrupted
+    // run moved aside.
+    void LayOldFolders() {
+        fs::create_directories(folder / "config");
+        WriteFileBytes(folder / "zandro.exe", "old program");
+        WriteFileBytes(folder / "config" / "licence.dat", "licence");
+        fs::create_directories(temp / "VORNIX.old-7");
+        WriteFileBytes(temp / "VORNIX.old-7" / "backup.dat", "backup");
+    }
+
+    // The launcher elevated as `elevation`, the system's answers otherwise.
+    void Elevate(Elevation elevation) {
+        static Elevation current;
+        current = elevation;
+        ActivePlatformCalls.PlatformTokenElevation = [] { return current; };
+        acts.clear();
     }
 
     void ExpectOutsideUntouched() {
@@ -79,7 +138,7 @@ class ExtractionFolderTest : public testing::Test {
 
 }  // namespace
 
-TEST_F(ExtractionFolderTest, MakesANewEmptyFolderHeldByThisRun) {
+TEST_F(FolderPolicyTest, MakesANewEmptyFolderHeldByThisRun) {
     ASSERT_EQ(Prepare(), FolderState::Ready);
     EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_TRUE(fs::is_empty(folder));
@@ -98,7 +157,7 @@ TEST_F(ExtractionFolderTest, MakesANewEmptyFolderHeldByThisRun) {
     EXPECT_EQ(PlatformCreateFreshFolder(fresh.temp, u"VORNIX"), kInvalidPlatformHandle);
 }
 
-TEST_F(ExtractionFolderTest, MovesAnOldFolderAsideWholeAndRemovesItLater) {
+TEST_F(FolderPolicyTest, MovesAnOldFolderAsideWholeAndRemovesItLater) {
     fs::create_directories(folder / "sub" / "deeper");
     fs::create_directories(folder / "empty");
     WriteFileBytes(folder / "zandro.exe", "old program");
@@ -120,7 +179,7 @@ TEST_F(ExtractionFolderTest, MovesAnOldFolderAsideWholeAndRemovesItLater) {
     ExpectOutsideUntouched();
 }
 
-TEST_F(ExtractionFolderTest, NumbersPastTheFoldersLeftAsideAndRemovesOnlyThose) {
+TEST_F(FolderPolicyTest, NumbersPastTheFoldersLeftAsideAndRemovesOnlyThose) {
     fs::create_directories(folder);
     fs::create_directories(temp / "VORNIX.old-1" / "left");
     WriteFileBytes(temp / "VORNIX.old-1" / "left" / "file.txt", "left by an interrupted run");
@@ -139,7 +198,7 @@ TEST_F(ExtractionFolderTest, NumbersPastTheFoldersLeftAsideAndRemovesOnlyThose) 
 
 // Nothing that the launcher may not own stands in the folder's place: a file stays where it is,
 // and nothing can be made.
-TEST_F(ExtractionFolderTest, AFileInTheFolderPlaceLeavesNoFolder) {
+TEST_F(FolderPolicyTest, AFileInTheFolderPlaceLeavesNoFolder) {
     WriteFileBytes(folder, "somebody's file");
     EXPECT_EQ(Prepare(), FolderState::Unavailable);
     EXPECT_EQ(ReadFileBytes(folder), "somebody's file");
@@ -147,7 +206,7 @@ TEST_F(ExtractionFolderTest, AFileInTheFolderPlaceLeavesNoFolder) {
 }
 
 // The application runs from the old folder: nothing of it is touched, nothing is made.
-TEST_F(ExtractionFolderTest, AFolderWhoseMainProgramRunsIsLeftAsItIs) {
+TEST_F(FolderPolicyTest, AFolderWhoseMainProgramRunsIsLeftAsItIs) {
     fs::create_directories(folder);
     fs::copy_file(PROBE_PROGRAM, folder / "zandro.exe");
     fs::copy_file(PROBE_LIBRARY, folder / fs::path(PROBE_LIBRARY).filename());
@@ -160,7 +219,8 @@ TEST_F(ExtractionFolderTest, AFolderWhoseMainProgramRunsIsLeftAsItIs) {
     ASSERT_TRUE(PrependToPath(folder.u16string()));  // where the POSIX loader finds the library
 #endif
     uint32_t error = 0;
-    const bool started = CreateChildProcess((folder / "zandro.exe").u16string(), &error);
+    const bool started =
+        CreateChildProcess((folder / "zandro.exe").u16string(), kInvalidPlatformHandle, &error);
     PlatformSetEnvironmentVariable(u"ZANDRO_LINGER_MS", u"0");
     ASSERT_TRUE(started) << error;
     ASSERT_FALSE(WaitForFile(report).empty());
@@ -181,10 +241,10 @@ TEST_F(ExtractionFolderTest, AFolderWhoseMainProgramRunsIsLeftAsItIs) {
     EXPECT_EQ(ReadFileBytes(temp / "VORNIX.old-1" / "data.bin"), "in use");
 }
 
-TEST_F(ExtractionFolderTest, ALinkInTheFolderPlaceIsRemovedItselfOrLeavesNoFolder) {
+TEST_F(FolderPolicyTest, ALinkInTheFolderPlaceIsRemovedItselfOrLeavesNoFolder) {
     if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
     fs::create_directory_symlink(outside, folder);
-    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, false>("RemoveEntry").failNth(1);
+    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, Removal::Failed>("RemoveEntry").failNth(1);
     EXPECT_EQ(Prepare(), FolderState::Unavailable);
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder)));
 
@@ -195,7 +255,7 @@ TEST_F(ExtractionFolderTest, ALinkInTheFolderPlaceIsRemovedItselfOrLeavesNoFolde
 }
 
 // Whatever another process left in a folder moved aside, its removal stays inside it.
-TEST_F(ExtractionFolderTest, RemovalNeverFollowsALink) {
+TEST_F(FolderPolicyTest, RemovalNeverFollowsALink) {
     if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
     fs::create_directories(folder / "sub");
     fs::create_directory_symlink(outside, folder / "to-folder");
@@ -209,14 +269,14 @@ TEST_F(ExtractionFolderTest, RemovalNeverFollowsALink) {
 }
 
 // What cannot be removed now (a file in use, say) stays with its folders for a later run.
-TEST_F(ExtractionFolderTest, WhatCannotBeRemovedWaitsForALaterRun) {
+TEST_F(FolderPolicyTest, WhatCannotBeRemovedWaitsForALaterRun) {
     fs::create_directories(folder / "sub");
     WriteFileBytes(folder / "sub" / "held.dll", "x");
     WriteFileBytes(folder / "gone.dll", "x");
     ASSERT_EQ(Prepare(), FolderState::Ready);
     ReleaseFreshFolder(&fresh);
     // The first removal after the main program (already gone) fails, whichever entry it meets.
-    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, false>("RemoveEntry").failNth(1);
+    MakeFaultPoint<&PlatformCalls::PlatformRemoveEntry, Removal::Failed>("RemoveEntry").failNth(1);
     RemoveAside();
     ActivePlatformCalls = kSystemCalls;
     EXPECT_TRUE(fs::exists(temp / "VORNIX.old-1"));
@@ -224,7 +284,167 @@ TEST_F(ExtractionFolderTest, WhatCannotBeRemovedWaitsForALaterRun) {
     EXPECT_EQ(Names(temp), (std::set<std::string>{"VORNIX"}));
 }
 
-TEST_F(ExtractionFolderTest, TheChildGetsTheFolderTextUnlessALinkLeadsThere) {
+// An elevated launcher acts for its user on what it did not make: whatever the user could not do
+// stops the start, with everything where it was. A launcher that is not elevated over a user has
+// nobody to act for.
+TEST_F(FolderPolicyTest, AnElevatedLauncherTouchesNothingItsUserCouldNot) {
+    struct Case {
+        const char* what;
+        Elevation elevation;
+        std::function<void()> judge;
+        FolderState expected;
+    };
+    const Case cases[] = {
+        {"a volume without access lists", Elevation::OverUser,
+         [] {
+             ActivePlatformCalls.PlatformVolumeKeepsAccessLists = [](PlatformHandle) {
+                 return false;
+             };
+         },
+         FolderState::Unavailable},
+        {"the same, elevated alone", Elevation::Alone,
+         [] {
+             ActivePlatformCalls.PlatformVolumeKeepsAccessLists = [](PlatformHandle) {
+                 return false;
+             };
+         },
+         FolderState::Unavailable},
+        {"a temporary directory the user could not make a folder in", Elevation::OverUser,
+         [] {
+             ActivePlatformCalls.PlatformUserMayAddFolder = [](PlatformHandle) { return false; };
+         },
+         FolderState::Unavailable},
+        {"an old folder the user could not remove", Elevation::OverUser,
+         [] {
+             ActivePlatformCalls.PlatformRemoveEntry = RemoveRefusingUser;
+             ActivePlatformCalls.PlatformRenameFolder = RenameRefusingUser;
+         },
+         FolderState::Unavailable},
+        {"nobody to act for: not elevated", Elevation::None,
+         [] {
+             ActivePlatformCalls.PlatformVolumeKeepsAccessLists = [](PlatformHandle) {
+                 return false;
+             };
+             ActivePlatformCalls.PlatformUserMayAddFolder = [](PlatformHandle) { return false; };
+             ActivePlatformCalls.PlatformRemoveEntry = RemoveRefusingUser;
+             ActivePlatformCalls.PlatformRenameFolder = RenameRefusingUser;
+         },
+         FolderState::Ready},
+        {"nobody to act for: elevated alone", Elevation::Alone,
+         [] {
+             ActivePlatformCalls.PlatformUserMayAddFolder = [](PlatformHandle) { return false; };
+             ActivePlatformCalls.PlatformRemoveEntry = RemoveRefusingUser;
+             ActivePlatformCalls.PlatformRenameFolder = RenameRefusingUser;
+         },
+         FolderState::Ready},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReleaseFreshFolder(&fresh);
+        fs::remove_all(temp);
+        fs::create_directories(temp);
+        LayOldFolders();
+        const std::set<std::string> before = Tree(temp);
+        ActivePlatformCalls = kSystemCalls;
+        Elevate(c.elevation);
+        c.judge();
+        EXPECT_EQ(Prepare(), c.expected);
+        LauncherLock none{kInvalidPlatformHandle, false};
+        FinishWithFolders(&fresh, &none, names);
+        if (c.expected == FolderState::Unavailable) {
+            EXPECT_EQ(Tree(temp), before);
+            EXPECT_EQ(ReadFileBytes(folder / "config" / "licence.dat"), "licence");
+            EXPECT_EQ(ReadFileBytes(temp / "VORNIX.old-7" / "backup.dat"), "backup");
+        } else {
+            EXPECT_EQ(Names(temp), (std::set<std::string>{"VORNIX"}));
+            for (ActingFor who : acts) EXPECT_EQ(who, ActingFor::Launcher);
+        }
+    }
+}
+
+// Folders that a launcher made (owned by Administrators, its protected access list) are its own:
+// moved aside and removed, whatever the user could do.
+TEST_F(FolderPolicyTest, WhatALauncherMadeItMovesAsideAndRemovesItself) {
+    LayOldFolders();
+    Elevate(Elevation::OverUser);
+    ActivePlatformCalls.PlatformMadeByLauncher = [](PlatformHandle) { return true; };
+    ActivePlatformCalls.PlatformRemoveEntry = RemoveRefusingUser;
+    ActivePlatformCalls.PlatformRenameFolder = RenameRefusingUser;
+    ASSERT_EQ(Prepare(), FolderState::Ready);
+    ReleaseFreshFolder(&fresh);
+    RemoveAside();
+    EXPECT_EQ(Names(temp), (std::set<std::string>{"VORNIX"}));
+    ASSERT_FALSE(acts.empty());
+    for (ActingFor who : acts) EXPECT_EQ(who, ActingFor::Launcher);
+
+    // The user's own folder is removed for the user, as far as the user could.
+    fs::create_directories(temp / "VORNIX.old-3" / "sub");
+    WriteFileBytes(temp / "VORNIX.old-3" / "sub" / "kept.dat", "the user's");
+    ActivePlatformCalls.PlatformMadeByLauncher = [](PlatformHandle) { return false; };
+    acts.clear();
+    RemoveAside();
+    EXPECT_EQ(ReadFileBytes(temp / "VORNIX.old-3" / "sub" / "kept.dat"), "the user's");
+    ASSERT_FALSE(acts.empty());
+    for (ActingFor who : acts) EXPECT_EQ(who, ActingFor::User);
+}
+
+// The old folder's main program tells whether to go on: removed, the folder goes aside; running,
+// the application is reported; in use in any other way (an oplock being broken, a handle without
+// delete sharing), nothing more is touched. A folder pinned by another process is only looked
+// into.
+TEST_F(FolderPolicyTest, TheOldMainProgramDecidesAndAPinnedFolderIsOnlyLookedInto) {
+    struct Case {
+        Removal program;
+        bool pinned;
+        FolderState expected;
+    };
+    const Case cases[] = {
+        {Removal::Done, false, FolderState::Ready},
+        {Removal::Running, false, FolderState::ApplicationRunning},
+        {Removal::InUse, false, FolderState::Unavailable},
+        {Removal::Failed, false, FolderState::Unavailable},
+        {Removal::Running, true, FolderState::ApplicationRunning},
+        {Removal::Done, true, FolderState::Unavailable},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "program " << static_cast<int>(c.program) << (c.pinned ? ", pinned" : ""));
+        ReleaseFreshFolder(&fresh);
+        fs::remove_all(temp);
+        fs::create_directories(temp);
+        LayOldFolders();
+        ActivePlatformCalls = kSystemCalls;
+        programAnswer = c.program;
+        ActivePlatformCalls.PlatformRemoveEntry = ProgramAnswers;
+        if (c.pinned) ActivePlatformCalls.PlatformOpenSubFolder = PinnedElsewhere;
+        EXPECT_EQ(Prepare(), c.expected);
+        EXPECT_EQ(
+            ReadFileBytes((c.expected == FolderState::Ready ? temp / "VORNIX.old-1" : folder) /
+                          "config" / "licence.dat"),
+            "licence");
+        EXPECT_EQ(fs::exists(temp / "VORNIX.old-1"), c.expected == FolderState::Ready);
+    }
+}
+
+// A removal that would take too long (a folder somebody keeps adding to, say) stops within its
+// bounds; the next run goes on where it stopped.
+TEST_F(FolderPolicyTest, RemovalStopsWithinItsBoundsAndALaterRunFinishes) {
+    fs::create_directories(temp / "VORNIX.old-1");
+    for (int i = 0; i < 40; ++i) {
+        WriteFileBytes(temp / "VORNIX.old-1" / ("file" + std::to_string(i)), "x");
+    }
+    ActivePlatformCalls.PlatformMilliseconds = RacingClock;
+    RemoveAside();
+    ASSERT_TRUE(fs::exists(temp / "VORNIX.old-1"));
+    const auto left =
+        std::distance(fs::directory_iterator(temp / "VORNIX.old-1"), fs::directory_iterator());
+    EXPECT_GT(left, 30);
+    ActivePlatformCalls = kSystemCalls;
+    RemoveAside();
+    EXPECT_FALSE(fs::exists(temp / "VORNIX.old-1"));
+}
+
+TEST_F(FolderPolicyTest, TheChildGetsTheFolderTextUnlessALinkLeadsThere) {
     ASSERT_EQ(Prepare(), FolderState::Ready);
     // The text as formed, with its doubled separator, when it leads there through no link.
     const std::u16string text = temp.u16string() + u"\\\\VORNIX";
@@ -234,7 +454,7 @@ TEST_F(ExtractionFolderTest, TheChildGetsTheFolderTextUnlessALinkLeadsThere) {
     if (!CanMakeFolderLinks(scratch.path())) GTEST_SKIP() << "no symbolic links here";
     const fs::path linked = scratch.path() / "linked-temp";
     fs::create_directory_symlink(temp, linked);
-    fresh = PrepareFreshFolder(linked.u16string() + u"/", DefaultSettings());
+    fresh = PrepareFreshFolder(linked.u16string() + u"/", names);
     ASSERT_EQ(fresh.state, FolderState::Ready);
     const std::u16string childText =
         ChildFolderText(fresh.folder, linked.u16string() + u"\\\\VORNIX");
