@@ -85,17 +85,17 @@ struct Run {
     Progress progress;
     int stopStatus = 0;  // once a stop was asked for: the exit status that says so
 
-    void Write(bool toError, const std::u16string& text) {
+    void Print(bool toError, const std::u16string& text) {
         EndProgressLine(&progress);
         console.write(toError, text, console.context);
     }
     void Say(const std::u16string& line) {
-        if (!options.quiet) Write(false, line + u"\n");
+        if (!options.quiet) Print(false, line + u"\n");
     }
     void Warn(const std::u16string& line) {
-        Write(true, u"launcher-pack: warning: " + line + u"\n");
+        Print(true, u"launcher-pack: warning: " + line + u"\n");
     }
-    void Error(const std::u16string& line) { Write(true, kErrorPrefix + line + u"\n"); }
+    void Error(const std::u16string& line) { Print(true, kErrorPrefix + line + u"\n"); }
     int Refuse(const std::u16string& reason) {
         Error(reason);
         return kPackRefused;
@@ -459,7 +459,7 @@ int Run::DryRun() {
             version = VersionTexts(root);
         }
     }
-    Write(false, DryRunReport(settings, version, source.facts));
+    Print(false, DryRunReport(settings, version, source.facts));
     return kPackDone;
 }
 
@@ -490,7 +490,7 @@ int Run::Pack() {
         status = Write(file, packed, payloadAt);
     }
     if (status == stopStatus && stopStatus != 0) {
-        Write(true, u"launcher-pack: stopped: OUTPUT " + Quoted(options.output) +
+        Print(true, u"launcher-pack: stopped: OUTPUT " + Quoted(options.output) +
                         u" was not written, and nothing is left beside it\n");
     } else if (status == kPackDone) {
         Say(u"Done: " + Quoted(options.output));
