@@ -146,8 +146,9 @@ bool ApplyOption(const ValueOption& option, const std::u16string& value, PackOpt
                  std::u16string* error) {
     const std::u16string name = option.name;
     std::u16string reason;
-    if (option.settingId == LAUNCHER_STRING_MAIN_PROGRAM &&
-        value.find_last_of(u"/\\") != std::u16string::npos) {
+    const size_t folderEnd = value.find_last_of(u"/\\");
+    if (option.settingId == LAUNCHER_STRING_MAIN_PROGRAM && folderEnd != std::u16string::npos &&
+        folderEnd + 1 < value.size()) {
         return Fail(error, MainProgramPathReason(value));
     }
     if (option.settingId != 0) {
