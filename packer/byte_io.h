@@ -42,3 +42,13 @@ inline bool FitsIn(uint64_t offset, uint64_t size, uint64_t length) {
 inline uint64_t AlignUp(uint64_t value, uint64_t alignment) {
     return (value + alignment - 1) & ~(alignment - 1);
 }
+
+// Called as a long piece of work goes on, with the files and bytes it has done since the last
+// call (bytes done again count 0); false stops the work. An empty hook lets it go on.
+struct ProgressHook {
+    bool (*call)(void* context, uint64_t files, uint64_t bytes) = nullptr;
+    void* context = nullptr;
+    bool operator()(uint64_t files, uint64_t bytes) const {
+        return call == nullptr || call(context, files, bytes);
+    }
+};

@@ -19,6 +19,8 @@ const char16_t kPackUsage[] =
     u"  --description TEXT    its FileDescription\n"
     u"  --company TEXT        its CompanyName\n"
     u"  --copyright TEXT      its LegalCopyright\n"
+    u"  --original-filename NAME  its OriginalFilename (default: OUTPUT's file name)\n"
+    u"  --internal-name NAME  its InternalName (default: that name without its extension)\n"
     u"  --level 0-9           deflate level for a folder SOURCE (default 9, 0 stores)\n"
     u"\n"
     u"The launcher's names and texts (each kept as LAUNCHER has it unless given):\n"
@@ -33,9 +35,17 @@ const char16_t kPackUsage[] =
     u"  --text-start-failed TEXT   box text: the start failed; one %d shows the error code\n"
     u"  --texts en|zh            the three box texts and the error caption in English, or\n"
     u"                           the launcher's own Chinese ones; options above win\n"
+    u"\n"
+    u"  --dry-run             check everything and show what OUTPUT's launcher would use: its\n"
+    u"                        names and texts, folder, main program and size; write nothing\n"
+    u"  --quiet               show warnings and errors only\n"
+    u"  --list-windows        (Windows) list the visible windows with their class, title and\n"
+    u"                        program: start the application first, then copy its\n"
+    u"                        --window-class and --window-title\n"
     u"  --help                show this text\n"
     u"\n"
-    u"Exit status: 0 done, 1 OUTPUT could not be written, 2 refused (the reason is shown).\n"
+    u"Exit status: 0 done, 1 OUTPUT could not be written, 2 refused (the reason is shown);\n"
+    u"stopped (Ctrl-C), the status of the signal, such as 130, and nothing is left behind.\n"
     u"A signature of LAUNCHER does not survive: sign OUTPUT after packing.\n";
 
 namespace {
@@ -56,6 +66,8 @@ constexpr ValueOption kOptions[] = {
     {u"--description", u"FileDescription", 0},
     {u"--company", u"CompanyName", 0},
     {u"--copyright", u"LegalCopyright", 0},
+    {u"--original-filename", u"OriginalFilename", 0},
+    {u"--internal-name", u"InternalName", 0},
     {u"--main-program", nullptr, LAUNCHER_STRING_MAIN_PROGRAM},
     {u"--folder-name", nullptr, LAUNCHER_STRING_FOLDER_NAME},
     {u"--window-class", nullptr, LAUNCHER_STRING_WINDOW_CLASS},
@@ -65,6 +77,17 @@ constexpr ValueOption kOptions[] = {
     {u"--text-running", nullptr, LAUNCHER_STRING_TEXT_RUNNING},
     {u"--text-unpack-failed", nullptr, LAUNCHER_STRING_TEXT_UNPACK_FAILED},
     {u"--text-start-failed", nullptr, LAUNCHER_STRING_TEXT_START_FAILED},
+};
+
+// Options that take no value.
+struct FlagOption {
+    const char16_t* name;
+    bool PackOptions::*member;
+};
+constexpr FlagOption kFlags[] = {
+    {u"--dry-run", &PackOptions::dryRun},
+    {u"--quiet", &PackOptions::quiet},
+    {u"--list-windows", &PackOptions::listWindows},
 };
 
 // The ready sets of --texts: the error caption and the three box texts.
@@ -109,10 +132,25 @@ void CompleteSettings(const TextSet* texts, SettingValues* values) {
     }
 }
 
+// A main program given with its folder: the launcher starts a file at the top of its folder.
+std::u16string MainProgramPathReason(const std::u16string& path) {
+    const size_t cut = path.find_last_of(u"/\\");
+    const std::u16string name = path.substr(cut + 1);
+    return u"--main-program " + Quoted(path) +
+           u" is refused: the main program is a file at the top of SOURCE, named without a " +
+           u"folder. To start " + name + u" from " + Quoted(path.substr(0, cut)) +
+           u", pack that folder as SOURCE, with --main-program " + name;
+}
+
 bool ApplyOption(const ValueOption& option, const std::u16string& value, PackOptions* options,
                  std::u16string* error) {
     const std::u16string name = option.name;
     std::u16string reason;
+    const size_t folderEnd = value.find_last_of(u"/\\");
+    if (option.settingId == LAUNCHER_STRING_MAIN_PROGRAM && folderEnd != std::u16string::npos &&
+        folderEnd + 1 < value.size()) {
+        return Fail(error, MainProgramPathReason(value));
+    }
     if (option.settingId != 0) {
         if (!CheckSetting(option.settingId, value, &reason)) {
             return Fail(error, name + u" " + Quoted(value) + u" is refused: " + reason);
@@ -147,6 +185,13 @@ bool ApplyOption(const ValueOption& option, const std::u16string& value, PackOpt
 }
 
 }  // namespace
+
+const char16_t* SettingOptionName(uint16_t id) {
+    for (const ValueOption& option : kOptions) {
+        if (option.settingId == id) return option.name;
+    }
+    return u"";
+}
 
 bool ParseVersionNumbers(const std::u16string& text, uint16_t numbers[4]) {
     size_t at = 0;
@@ -190,15 +235,24 @@ bool ParseCommandLine(const std::vector<std::u16string>& args, PackOptions* opti
         }
         const size_t equals = arg.find(u'=');
         const std::u16string name = arg.substr(0, equals);
+        for (const std::u16string& earlier : seen) {
+            if (earlier == name) return Fail(error, name + u" is given twice");
+        }
+        seen.push_back(name);
+        const FlagOption* flag = nullptr;
+        for (const FlagOption& candidate : kFlags) {
+            if (name == candidate.name) flag = &candidate;
+        }
+        if (flag != nullptr) {
+            if (equals != std::u16string::npos) return Fail(error, name + u" takes no value");
+            options->*flag->member = true;
+            continue;
+        }
         const ValueOption* option = nullptr;
         for (const ValueOption& candidate : kOptions) {
             if (name == candidate.name) option = &candidate;
         }
         if (option == nullptr) return Fail(error, u"unknown option " + name);
-        for (const std::u16string& earlier : seen) {
-            if (earlier == name) return Fail(error, name + u" is given twice");
-        }
-        seen.push_back(name);
         std::u16string value;
         if (equals != std::u16string::npos) {
             value = arg.substr(equals + 1);
@@ -213,6 +267,10 @@ bool ParseCommandLine(const std::vector<std::u16string>& args, PackOptions* opti
         }
     }
     CompleteSettings(texts, &options->settings);
+    if (options->listWindows) {
+        return positional.empty() ||
+               Fail(error, u"--list-windows takes no LAUNCHER, SOURCE or OUTPUT");
+    }
     if (positional.size() != 3) {
         return Fail(error, u"expected LAUNCHER, SOURCE and OUTPUT, got " +
                                NumberText(positional.size()) +

@@ -4,7 +4,9 @@
 //                 [--main-program NAME.exe] [--folder-name NAME] [--window-class TEXT]
 //                 [--window-title TEXT] [--caption TEXT] [--error-caption TEXT]
 //                 [--text-running TEXT] [--text-unpack-failed TEXT] [--text-start-failed TEXT]
-//                 [--texts en|zh] LAUNCHER SOURCE OUTPUT
+//                 [--texts en|zh] [--original-filename NAME] [--internal-name NAME]
+//                 [--dry-run] [--quiet] LAUNCHER SOURCE OUTPUT
+//   launcher-pack --list-windows
 // Options also take the form --name=VALUE; "--" ends them.
 #pragma once
 
@@ -16,6 +18,9 @@
 
 struct PackOptions {
     bool help = false;
+    bool listWindows = false;
+    bool dryRun = false;  // check everything and say what OUTPUT would be, but write nothing
+    bool quiet = false;   // warnings and errors only
     std::u16string icon;  // empty: keep the icon
     VersionEdit version;
     int level = 9;
@@ -33,6 +38,9 @@ extern const char16_t kPackUsage[];
 // Reads the arguments after the program's name. False with a reason for a wrong command line.
 bool ParseCommandLine(const std::vector<std::u16string>& args, PackOptions* options,
                       std::u16string* error);
+
+// The option that sets the launcher's setting `id`.
+const char16_t* SettingOptionName(uint16_t id);
 
 // "A.B.C.D": four decimal numbers from 0 to 65535.
 bool ParseVersionNumbers(const std::u16string& text, uint16_t numbers[4]);

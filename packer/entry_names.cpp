@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "launcher/launcher_settings.h"
 #include "packer/text.h"
+#include "platform/platform.h"
 #include "zip/path_rules.h"
 
 namespace {
@@ -67,6 +69,25 @@ std::u16string LengthReason(size_t length, size_t limit, const char16_t* what,
            u"C:\\Users\\<a 20-character user name>\\AppData\\Local\\Temp\\)";
 }
 
+// Where the main program and the other programs are, and whether all of it is in one folder.
+void NoteWhereThingsAre(EntryNameSet* set, const std::u16string& name,
+                        const std::vector<std::u16string>& steps, bool isFolder) {
+    const bool atTop = steps.size() == 1 && !isFolder;
+    const bool isMainProgram = !isFolder && Folded(steps.back()) == set->foldedMainProgram;
+    if (isMainProgram && atTop) set->hasMainProgram = true;
+    if (isMainProgram && !atTop && set->mainProgramBelow.empty()) set->mainProgramBelow = name;
+    std::u16string notAProgram;
+    if (atTop && set->topPrograms.size() < 3 &&
+        CheckSetting(LAUNCHER_STRING_MAIN_PROGRAM, steps[0], &notAProgram)) {
+        set->topPrograms.push_back(steps[0]);
+    }
+    if (atTop || (!set->topFolder.empty() && Folded(set->topFolder) != Folded(steps[0]))) {
+        set->underOneFolder = false;
+    } else if (set->topFolder.empty()) {
+        set->topFolder = steps[0];
+    }
+}
+
 }  // namespace
 
 NameLimits LimitsBelow(const std::u16string& folderName) {
@@ -78,7 +99,7 @@ NameLimits LimitsBelow(const std::u16string& folderName) {
 }
 
 EntryNameSet::EntryNameSet(const std::u16string& mainProgram)
-    : foldedMainProgram(Folded(mainProgram)) {}
+    : mainProgram(mainProgram), foldedMainProgram(Folded(mainProgram)) {}
 
 bool CheckEntryName(const std::u16string& name, bool isFolder, size_t storedBytes,
                     const NameLimits& limits, std::u16string* reason) {
@@ -169,6 +190,47 @@ bool AddEntryName(EntryNameSet* set, const std::u16string& name, bool isFolder,
             reason, name,
             u"and " + Quoted(earlier.name) + u" need the same path as a file and as a folder");
     }
-    if (!isFolder && folded == set->foldedMainProgram) set->hasMainProgram = true;
+    NoteWhereThingsAre(set, name, steps, isFolder);
     return true;
+}
+
+std::u16string MissingMainProgramReason(const EntryNameSet& set, const std::u16string& source,
+                                        bool isZip) {
+    const std::u16string& program = set.mainProgram;
+    const std::u16string& below = set.mainProgramBelow;
+    std::u16string reason = (isZip ? u"the archive" : u"SOURCE " + Quoted(source)) + u" has no " +
+                            program + u" at its top level, the main program that the launcher " +
+                            u"starts from the top of its folder";
+    const bool oneFolder = set.underOneFolder && !set.topFolder.empty();
+    if (!below.empty()) reason += u": it is at " + Quoted(below);
+    if (oneFolder) {
+        reason += std::u16string(below.empty() ? u": all " : u", and all ") +
+                  (isZip ? u"entries of the archive" : u"that SOURCE holds") +
+                  u" sit in the folder " + Quoted(set.topFolder + u"/");
+    }
+    const std::u16string holder = below.substr(0, below.find_last_of(u"/\\"));
+    if (isZip && oneFolder && (below.empty() || Folded(holder) == Folded(set.topFolder))) {
+        const std::u16string zipName = source.substr(source.find_last_of(u"/\\") + 1);
+        return reason + u". Make the archive from inside that folder, so that what it holds is " +
+               u"at the top (cd " + Quoted(set.topFolder) + u" && zip -r ../" + zipName +
+               u" .), or pack the folder " + Quoted(set.topFolder) + u" itself";
+    }
+    if (isZip && !below.empty()) {
+        return reason + u". Make the archive from inside the folder that holds " + program +
+               u", so that it is at the top";
+    }
+    if (!below.empty() || oneFolder) {
+        return reason + u". Pack " +
+               (below.empty() ? u"that folder itself" : u"the folder that holds " + program) +
+               u" instead: " +
+               Quoted(source + kNativeSeparator + (below.empty() ? set.topFolder : holder));
+    }
+    if (!set.topPrograms.empty()) {
+        reason += u". The programs at its top level: ";
+        for (size_t i = 0; i < set.topPrograms.size(); ++i) {
+            reason += (i > 0 ? u", " : u"") + set.topPrograms[i];
+        }
+        return reason + u"; name the main program with --main-program";
+    }
+    return reason + u" (name another with --main-program)";
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <vector>
 
 // The packer cannot know the user's %TEMP%. It allows 64 units for it, closing separator
 // included: "C:\Users\" with a 20-character user name (the longest Windows allows) and
@@ -31,9 +32,12 @@ bool CheckEntryName(const std::u16string& name, bool isFolder, size_t storedByte
                     const NameLimits& limits, std::u16string* reason);
 
 // The names of one payload, compared as Windows compares them: ignoring case, with "/" and "\"
-// alike. Tells whether the main program (a file name) is at the top.
+// alike. Tells whether the main program (a file name) is at the top, and what a user who put it
+// elsewhere needs to know: where it is, the one folder that holds everything, the programs at
+// the top.
 struct EntryNameSet {
     explicit EntryNameSet(const std::u16string& mainProgram);
+    std::u16string mainProgram;
     std::u16string foldedMainProgram;
     struct Seen {
         std::u16string name;
@@ -41,9 +45,18 @@ struct EntryNameSet {
     };
     std::map<std::u16string, Seen> seen;  // by folded path
     bool hasMainProgram = false;
+    std::u16string mainProgramBelow;  // the first entry of that name in a sub-folder
+    std::u16string topFolder;         // the first step of every entry, while all share one folder
+    bool underOneFolder = true;
+    std::vector<std::u16string> topPrograms;  // the first few "*.exe" files at the top
 };
 
 // Adds a checked name. False with the reason when it lands on a file that another entry makes,
 // or a file stands where it needs a folder.
 bool AddEntryName(EntryNameSet* set, const std::u16string& name, bool isFolder,
                   std::u16string* reason);
+
+// Why a payload without the main program at its top cannot be used, and what to do about it.
+// `source` is SOURCE as given, `isZip` whether it is an archive.
+std::u16string MissingMainProgramReason(const EntryNameSet& set, const std::u16string& source,
+                                        bool isZip);

@@ -23,5 +23,7 @@ int main(int argc, char** argv) {
     std::vector<std::u16string> args;
     for (int i = 1; i < argc; ++i) args.push_back(Utf8ToUtf16(argv[i]));
 #endif
-    return RunPackTool(args, PackConsole{WriteToStream, nullptr});
+    // Ctrl-C and the like are noted, so that the packing removes what it began before it ends.
+    PlatformCatchStopRequests();
+    return RunPackTool(args, PackConsole{WriteToStream, nullptr, PlatformOutputIsTerminal()});
 }

@@ -27,10 +27,15 @@ std::u16string NumberText(uint64_t value) {
     return Widen(digits);
 }
 
+std::u16string Counted(uint64_t count, const char16_t* one, const char16_t* many) {
+    return NumberText(count) + u" " + (count == 1 ? one : many);
+}
+
 std::u16string SizeText(uint64_t bytes) {
     char text[32];
     if (bytes < 10000) {
-        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+        std::snprintf(text, sizeof text, bytes == 1 ? "%llu byte" : "%llu bytes",
+                      static_cast<unsigned long long>(bytes));
     } else if (bytes < 1000000000) {
         std::snprintf(text, sizeof text, "%.1f %s", bytes >= 1000000 ? bytes / 1e6 : bytes / 1e3,
                       bytes >= 1000000 ? "MB" : "kB");

@@ -11,7 +11,10 @@ std::u16string Quoted(const std::u16string& text);
 // The decimal text of a number.
 std::u16string NumberText(uint64_t value);
 
-// A byte count for people: "812 bytes", "3.4 MB" (10^6 bytes), "1.20 GB".
+// A count and what it counts, in the singular for one: "1 file", "3 files".
+std::u16string Counted(uint64_t count, const char16_t* one, const char16_t* many);
+
+// A byte count for people: "1 byte", "812 bytes", "3.4 MB" (10^6 bytes), "1.20 GB".
 std::u16string SizeText(uint64_t bytes);
 
 // Whether the texts are equal when ASCII letters are compared without their case.

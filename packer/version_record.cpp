@@ -142,6 +142,26 @@ bool EditVersionRecord(VersionNode* root, const VersionEdit& edit, std::u16strin
     return true;
 }
 
+std::vector<std::pair<std::u16string, std::u16string>> VersionTexts(const VersionNode& root) {
+    std::vector<std::pair<std::u16string, std::u16string>> texts;
+    for (const VersionNode& block : root.children) {
+        if (!SameIgnoringAsciiCase(block.key, u"StringFileInfo") || block.children.empty()) {
+            continue;
+        }
+        for (const VersionNode& text : block.children.front().children) {
+            std::u16string value;
+            for (size_t at = 0; at + 1 < text.value.size(); at += 2) {
+                const char16_t c = ReadLe16(text.value.data() + at);
+                if (c == 0) break;
+                value += c;
+            }
+            texts.emplace_back(text.key, value);
+        }
+        break;
+    }
+    return texts;
+}
+
 bool WriteVersionRecord(const VersionNode& root, ByteBuffer* out) {
     out->clear();
     return WriteNode(root, out);

@@ -33,6 +33,9 @@ bool ReadVersionRecord(const ByteBuffer& data, VersionNode* root, std::u16string
 // fixed version block.
 bool EditVersionRecord(VersionNode* root, const VersionEdit& edit, std::u16string* error);
 
+// The texts of the record's first string table, in their order: key and value.
+std::vector<std::pair<std::u16string, std::u16string>> VersionTexts(const VersionNode& root);
+
 // False when the record would outgrow its 16-bit length.
 bool WriteVersionRecord(const VersionNode& root, ByteBuffer* out);
 

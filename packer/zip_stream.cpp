@@ -27,13 +27,16 @@ ZipStreamStatus ReadFailed(std::u16string* error, const std::u16string& path) {
 struct FileData {
     PlatformHandle file;
     ByteBuffer* buffer;  // as large as a block
+    const ProgressHook* hook;
+    bool again = false;  // the file is read a second time: its bytes are not counted again
+    bool stopped = false;
     const uint8_t* block = nullptr;
     uint32_t blockSize = 0;  // 0 at the end
     uint32_t crc = 0;
     uint64_t size = 0;
 
-    // The next block (none at the end). False when reading failed or the file grew past 4 GiB
-    // while being read.
+    // The next block (none at the end). False when reading failed, the file grew past 4 GiB
+    // while being read, or the hook stopped the work (`stopped`).
     bool Next() {
         block = buffer->data();
         if (!PlatformReadFile(file, buffer->data(), static_cast<uint32_t>(buffer->size()),
@@ -43,7 +46,8 @@ struct FileData {
         size += blockSize;
         if (size > kZipLimit) return false;
         crc = static_cast<uint32_t>(crc32(crc, block, blockSize));
-        return true;
+        stopped = !(*hook)(0, again ? 0 : blockSize);
+        return !stopped;
     }
 };
 
@@ -60,7 +64,11 @@ bool Put(ZipStream* zip, uint64_t at, const uint8_t* data, size_t size, Written*
     return zip->sink->Append(data, size);
 }
 
-enum class Pass { kDone, kReadFailed, kWriteFailed, kNoDeflate };
+enum class Pass { kDone, kReadFailed, kWriteFailed, kNoDeflate, kStopped };
+
+Pass ReadFailedOrStopped(const FileData& data) {
+    return data.stopped ? Pass::kStopped : Pass::kReadFailed;
+}
 
 // Deflates the file into the sink; kNoDeflate when zlib refuses to start.
 Pass DeflatePass(ZipStream* zip, FileData* data, uint64_t at, Written* written, bool* smaller) {
@@ -71,7 +79,7 @@ Pass DeflatePass(ZipStream* zip, FileData* data, uint64_t at, Written* written, 
     int result = Z_OK;
     for (bool end = false; !end && pass == Pass::kDone;) {
         if (!data->Next()) {
-            pass = Pass::kReadFailed;
+            pass = ReadFailedOrStopped(*data);
             break;
         }
         end = data->blockSize == 0;
@@ -96,7 +104,7 @@ Pass DeflatePass(ZipStream* zip, FileData* data, uint64_t at, Written* written, 
 // Copies the file into the sink as it is.
 Pass StorePass(ZipStream* zip, FileData* data, uint64_t at, Written* written) {
     for (;;) {
-        if (!data->Next()) return Pass::kReadFailed;
+        if (!data->Next()) return ReadFailedOrStopped(*data);
         if (data->blockSize == 0) return Pass::kDone;
         if (!Put(zip, at, data->block, data->blockSize, written)) {
             return Pass::kWriteFailed;
@@ -108,7 +116,7 @@ Pass StorePass(ZipStream* zip, FileData* data, uint64_t at, Written* written) {
 // stored. Fills in the header's fields.
 ZipStreamStatus WriteFileData(ZipStream* zip, const std::u16string& path, uint64_t dataAt,
                               ZipEntryData* entry, PeWordSum* sum, std::u16string* error) {
-    FileData data{PlatformOpenFileToRead(path.c_str(), kZipLimit), &zip->readBlock};
+    FileData data{PlatformOpenFileToRead(path.c_str(), kZipLimit), &zip->readBlock, &zip->progress};
     if (data.file == kInvalidPlatformHandle) return ReadFailed(error, path);
     zip->readBlock.resize(zip->blockSize);
     zip->deflatedBlock.resize(zip->blockSize);
@@ -123,12 +131,14 @@ ZipStreamStatus WriteFileData(ZipStream* zip, const std::u16string& path, uint64
         const bool again = pass == Pass::kNoDeflate || PlatformSeekFile(data.file, 0);
         data.crc = 0;
         data.size = 0;
+        data.again = pass != Pass::kNoDeflate;
         pass = again ? StorePass(zip, &data, dataAt, &written) : Pass::kReadFailed;
         smaller = false;
     }
     ZipStreamStatus status = ZipStreamStatus::kAdded;
     if (pass == Pass::kReadFailed) status = ReadFailed(error, path);
     if (pass == Pass::kWriteFailed) status = WriteFailed(error);
+    if (pass == Pass::kStopped) status = ZipStreamStatus::kStopped;
     PlatformCloseFile(data.file);
     if (status != ZipStreamStatus::kAdded) return status;
     *entry = ZipEntryData{smaller ? kZipDeflated : kZipStored, data.crc,
@@ -166,6 +176,7 @@ ZipStreamStatus AddZipStreamEntry(ZipStream* zip, const ZipEntryFacts& facts,
     zip->sum.total += data.total;
     AppendCentralHeader(&zip->directory, header, entry, static_cast<uint32_t>(offset));
     ++zip->entries;
+    if (!facts.isFolder && !zip->progress(1, 0)) return ZipStreamStatus::kStopped;
     return ZipStreamStatus::kAdded;
 }
 

@@ -17,6 +17,7 @@ enum class ZipStreamStatus {
     kAdded,
     kRefused,      // a file could not be read or the archive would not fit: `error` says why
     kWriteFailed,  // the sink could not write: `error` holds the system's reason
+    kStopped,      // the progress hook asked to stop
 };
 
 struct ZipStream {
@@ -28,6 +29,9 @@ struct ZipStream {
     PeWordSum sum;  // of the archive's bytes written for good, by their offsets from its start
     ByteBuffer readBlock;  // the blocks read and deflated, kept from entry to entry
     ByteBuffer deflatedBlock;
+    // Called after each block read (with its size when the file is read for the first time) and
+    // after each file.
+    ProgressHook progress;
 };
 
 // Appends one entry: a folder, or the file at `path`, which must be a regular file of at most

@@ -101,6 +101,14 @@ enum class Elevation { None, Alone, OverUser };
 // A top-level window of another process; 0 is none.
 using PlatformWindow = intptr_t;
 
+// What PlatformListWindows tells of a window, for a person who looks for one.
+struct PlatformWindowFacts {
+    std::u16string className;
+    std::u16string title;
+    std::u16string program;  // the path of the owner's program file; empty when unknown
+};
+using WindowVisitor = void (*)(const PlatformWindowFacts& window, void* context);
+
 // Message box styles: an OK button with the exclamation or the stop icon.
 constexpr uint32_t kMessageBoxWarning = 0x30;
 constexpr uint32_t kMessageBoxError = 0x10;
@@ -154,11 +162,14 @@ uint32_t PlatformGetLastError();
 
 // ---- Packing tool --------------------------------------------------------------------------
 
-// The separator the system writes between the steps of a path it shows to the user.
+// The separator the system writes between the steps of a path it shows to the user, and whether
+// the system has windows that PlatformListWindows can list.
 #ifdef _WIN32
 constexpr char16_t kNativeSeparator = u'\\';
+constexpr bool kSystemHasWindows = true;
 #else
 constexpr char16_t kNativeSeparator = u'/';
+constexpr bool kSystemHasWindows = false;
 #endif
 
 // The whole content of a regular file, read through the table's calls. False when it cannot be

@@ -2,7 +2,8 @@
 # What a user needs to ship an application: builds, in release form, launcher.exe (the 32-bit
 # Windows launcher, around the demo application) and the packing tool twice, launcher-pack for
 # this machine and launcher-pack.exe for Windows. On a bare Debian 12 machine (as root) it
-# installs what is missing first. Prints where the three files are.
+# installs what is missing first. Puts the three in one folder, <build root>/release, and prints
+# it with the packing command of the README's next step, ready with their real paths.
 # Environment: LAUNCHER_OUT (build root, default <repo>/out), LAUNCHER_JOBS (default: all cores).
 set -euo pipefail
 
@@ -36,9 +37,17 @@ step "$OUT/logs/release-native-configure.log" cmake -S "$ROOT" -B "$OUT/release-
 step "$OUT/logs/release-native-build.log" cmake --build "$OUT/release-native" -j "$JOBS" \
     --target launcher-pack
 
+RELEASE=$OUT/release
+mkdir -p "$RELEASE"
+cp "$OUT/release-win32/launcher/launcher.exe" "$OUT/release-win32/packer/launcher-pack.exe" \
+    "$OUT/release-native/packer/launcher-pack" "$RELEASE/"
+
 cat <<DONE
-build-release: done
-  launcher.exe        $OUT/release-win32/launcher/launcher.exe
-  launcher-pack       $OUT/release-native/packer/launcher-pack
-  launcher-pack.exe   $OUT/release-win32/packer/launcher-pack.exe
+build-release: done; the three programs are in $RELEASE:
+  launcher.exe        the launcher that carries your application
+  launcher-pack       the packing tool for this machine
+  launcher-pack.exe   the packing tool for Windows
+Pack your application's folder (step 2 of the README) with your own names and texts:
+  $RELEASE/launcher-pack --main-program MyApp.exe --texts en \\
+      $RELEASE/launcher.exe my-app-folder MyApp-setup.exe
 DONE

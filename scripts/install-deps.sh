@@ -9,7 +9,7 @@ PACKAGES=(
     zlib1g-dev libgtest-dev googletest libbenchmark-dev
     mingw-w64 g++-mingw-w64-i686-posix libz-mingw-w64-dev
     wine wine32 xvfb x11-utils xdotool imagemagick fonts-wqy-microhei
-    locales python3 python3-pefile zip unzip
+    locales python3 python3-pefile zip unzip osslsigncode openssl
     libarchive-tools p7zip-full python3-numpy python3-matplotlib valgrind
 )
 # Locales as `locale -a` spells them, and as /etc/locale.gen spells them.

@@ -1,5 +1,6 @@
 // Files read and written in pieces: the packing tool's input and output.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -94,23 +95,50 @@ bool SystemFileSize(PlatformHandle file, uint64_t* size) {
     return true;
 }
 
-PlatformHandle SystemCreateFileBeside(const char16_t* path, std::u16string* created) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::u16string candidate = path;
-        candidate += u".part";
-        if (attempt > 0) {
-            for (char digit : std::to_string(attempt)) candidate += static_cast<char16_t>(digit);
-        }
-        // A program: executable as far as the umask allows, as a linker makes it.
-        const int fd = open(NativePath(candidate.c_str()).c_str(),
-                            O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
-        if (fd >= 0) {
-            *created = candidate;
-            return static_cast<PlatformHandle>(fd);
-        }
-        if (errno != EEXIST) break;
+namespace {
+
+// Creates `path` new and takes the writer's lock on it; -1 with errno set otherwise.
+int CreateLocked(const std::string& path) {
+    // A program: executable as far as the umask allows, as a linker makes it.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        KeepingErrno([&] {
+            close(fd);
+            unlink(path.c_str());
+        });
+        return -1;
     }
-    return kInvalidPlatformHandle;
+    return fd;
+}
+
+// Whether another process holds the writer's lock on the file at `path`.
+bool BeingWritten(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);  // and with it the lock, when it was had
+    return held;
+}
+
+}  // namespace
+
+PlatformHandle SystemCreateFileBeside(const char16_t* path, std::u16string* created, bool* inUse) {
+    *created = path;
+    *created += u".part";
+    *inUse = false;
+    const std::string native = NativePath(created->c_str());
+    int fd = CreateLocked(native);
+    if (fd < 0 && errno == EEXIST) {
+        if (BeingWritten(native)) {
+            *inUse = true;
+            errno = EBUSY;
+            return kInvalidPlatformHandle;
+        }
+        // Left by a process that ended without removing it: replaced (a link itself, never what
+        // it leads to).
+        if (unlink(native.c_str()) == 0 || errno == ENOENT) fd = CreateLocked(native);
+    }
+    return fd < 0 ? kInvalidPlatformHandle : static_cast<PlatformHandle>(fd);
 }
 
 bool SystemFinishFile(PlatformHandle file) {

@@ -92,24 +92,28 @@ bool SystemFileSize(PlatformHandle file, uint64_t* size) {
     return true;
 }
 
-PlatformHandle SystemCreateFileBeside(const char16_t* path, std::u16string* created) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::u16string candidate = path;
-        candidate += u".part";
-        if (attempt > 0) {
-            wchar_t digits[12];
-            wsprintfW(digits, L"%d", attempt);
-            candidate += reinterpret_cast<const char16_t*>(digits);
+PlatformHandle SystemCreateFileBeside(const char16_t* path, std::u16string* created, bool* inUse) {
+    *created = path;
+    *created += u".part";
+    *inUse = false;
+    const wchar_t* name = Wide(created->c_str());
+    // No sharing: while it is written, nobody else may open or delete it.
+    auto create = [name] {
+        return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE file = create();
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+        // Left by a process that ended without removing it: replaced. The one that another
+        // process is writing cannot be deleted.
+        if (DeleteFileW(name)) {
+            file = create();
+        } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+            *inUse = true;
         }
-        const HANDLE file = CreateFileW(Wide(candidate.c_str()), GENERIC_READ | GENERIC_WRITE, 0,
-                                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            *created = candidate;
-            return reinterpret_cast<PlatformHandle>(file);
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS) break;
     }
-    return kInvalidPlatformHandle;
+    return file == INVALID_HANDLE_VALUE ? kInvalidPlatformHandle
+                                        : reinterpret_cast<PlatformHandle>(file);
 }
 
 bool SystemFinishFile(PlatformHandle file) {

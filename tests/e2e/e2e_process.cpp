@@ -144,16 +144,21 @@ void PumpMessages() {
 }
 
 LaunchedProcess StartProcess(const std::wstring& executable, const std::wstring& arguments,
-                             const std::wstring& directory) {
+                             const std::wstring& directory, DWORD flags, HANDLE output) {
     const std::wstring path = DriverFolder() + executable;
     std::wstring commandLine = L"\"" + path + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
+    if (output != nullptr) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
     PROCESS_INFORMATION info = {};
     LaunchedProcess launched;
-    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        directory.c_str(), &startup, &info)) {
+    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, output != nullptr, flags,
+                        nullptr, directory.c_str(), &startup, &info)) {
         ADD_FAILURE() << "cannot start " << std::string(path.begin(), path.end()) << ": error "
                       << GetLastError();
         return launched;

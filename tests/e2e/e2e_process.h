@@ -21,9 +21,11 @@ struct LaunchedProcess {
 };
 
 // Starts `executable` (a name beside the driver) with `arguments` in `directory`, inheriting
-// the driver's environment. Fails the current test when it cannot be started.
+// the driver's environment, with CreateProcessW's `flags`; with an inheritable `output`, its
+// standard output and error go there. Fails the current test when it cannot be started.
 LaunchedProcess StartProcess(const std::wstring& executable, const std::wstring& arguments,
-                             const std::wstring& directory);
+                             const std::wstring& directory, DWORD flags = 0,
+                             HANDLE output = nullptr);
 
 // Waits (serving messages) until the process ends and returns its exit code; kTimedOut when it
 // is still running after `timeoutMs`.

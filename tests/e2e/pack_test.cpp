@@ -42,6 +42,27 @@ void SetTimes(const std::wstring& path, const FILETIME& creation, const FILETIME
     CloseHandle(file);
 }
 
+// A file for a started process's standard output and error, which it inherits.
+HANDLE OutputFile(const std::wstring& path) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// What a process wrote to such a file so far.
+std::string WrittenSoFar(const std::wstring& path) {
+    std::string content;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return content;
+    char block[4096];
+    DWORD got = 0;
+    while (ReadFile(file, block, sizeof block, &got, nullptr) && got > 0)
+        content.append(block, got);
+    CloseHandle(file);
+    return content;
+}
+
 class PackedLauncher : public LauncherRun {
   protected:
     void SetUp() override {
@@ -210,7 +231,8 @@ TEST_F(PackedLauncher, UnpacksExactlyThePackedFolderWithTheNewIconAndVersion) {
     EXPECT_EQ(VersionText(block, L"CompanyName"), L"Acme & Co");
     EXPECT_EQ(VersionText(block, L"LegalCopyright"), L"(c) 2024 Acme");
     EXPECT_EQ(VersionText(block, L"FileVersion"), L"4.3.2.1");
-    EXPECT_EQ(VersionText(block, L"InternalName"), L"launcher");
+    EXPECT_EQ(VersionText(block, L"InternalName"), L"packed_app");
+    EXPECT_EQ(VersionText(block, L"OriginalFilename"), L"packed_app.exe");
     DWORD* translation = nullptr;
     UINT translationSize = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
@@ -301,6 +323,74 @@ TEST_F(PackedLauncher, ApplicationsWithNamesOfTheirOwnRunSideBySide) {
         EXPECT_EQ(box.caption, app.title);
         EXPECT_EQ(box.icon, BoxIcon::Exclamation);
     }
+}
+
+// --list-windows finds a window that this test shows, with its class, its title (outside ASCII
+// too) and the program that owns it, in the form of the options that find it.
+TEST_F(PackedLauncher, ListWindowsShowsAWindowWithItsClassTitleAndProgram) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"PackListProbe";
+    ASSERT_NE(RegisterClassW(&windowClass), 0);
+    HWND window =
+        CreateWindowW(L"PackListProbe", L"Probe \u00e9t\u00e9 \u8bf4\u660e", WS_OVERLAPPEDWINDOW,
+                      10, 10, 200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    const std::wstring listing = root_ + L"windows.txt";
+    HANDLE output = OutputFile(listing);
+    LaunchedProcess run = StartProcess(kPacker, L"--list-windows", workDir_, 0, output);
+    CloseHandle(output);
+    EXPECT_EQ(WaitForExit(run, kPackTimeoutMs), 0u);
+    DestroyWindow(window);
+    UnregisterClassW(L"PackListProbe", windowClass.hInstance);
+    const std::string text = WrittenSoFar(listing);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::string expected = Utf8(self) +
+                                 "\n  --window-class \"PackListProbe\" --window-title \"Probe "
+                                 "\u00e9t\u00e9 \u8bf4\u660e\"\n";
+    EXPECT_NE(text.find(expected), std::string::npos) << text;
+}
+
+// Ctrl-C while the packer zips, sent as a console sends it: it removes its file beside OUTPUT,
+// leaves OUTPUT as it was and ends with the status of Ctrl-C. Wine delivers Ctrl-C this way, but
+// neither Ctrl-Break (GenerateConsoleCtrlEvent fails with error 6) nor closing the console.
+TEST_F(PackedLauncher, CtrlCLeavesNothingBehind) {
+    MakeFolders(source_);
+    MakeFile(source_ + L"\\zandro.exe", "MZ main");
+    uint32_t seed = 12345;
+    for (const wchar_t* name : {L"\\one.bin", L"\\two.bin", L"\\three.bin"}) {
+        std::string noise(16 << 20, '\0');  // incompressible: deflated, then stored again
+        for (char& c : noise) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 23);
+        MakeFile(source_ + name, noise);
+    }
+    MakeFile(output_, "an earlier output");
+    const std::wstring log = root_ + L"packer.txt";
+    HANDLE output = OutputFile(log);
+    // A console of its own, which this process joins to send the event.
+    LaunchedProcess run = StartProcess(
+        kPacker,
+        L"\"" + DriverFolder() + L"launcher.exe\" \"" + source_ + L"\" \"" + output_ + L"\"",
+        workDir_, CREATE_NEW_CONSOLE, output);
+    CloseHandle(output);
+    for (int i = 0; i < 600 && WrittenSoFar(log).find("Zipping the folder") == std::string::npos;
+         ++i) {
+        Sleep(50);
+    }
+    ASSERT_NE(WrittenSoFar(log).find("Zipping the folder"), std::string::npos) << WrittenSoFar(log);
+    FreeConsole();
+    ASSERT_TRUE(AttachConsole(run.id)) << GetLastError();
+    SetConsoleCtrlHandler(nullptr, TRUE);  // this process ignores it
+    EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+    const DWORD status = WaitForExit(run, kPackTimeoutMs);
+    FreeConsole();
+    SetConsoleCtrlHandler(nullptr, FALSE);
+    EXPECT_EQ(status, static_cast<DWORD>(STATUS_CONTROL_C_EXIT)) << WrittenSoFar(log);
+    EXPECT_NE(WrittenSoFar(log).find("launcher-pack: stopped"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(output_), "an earlier output");
+    EXPECT_FALSE(PathExists(output_ + L".part"));
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 """Packs folders and archives with launcher-pack and checks the results with tools that share
 no code with it: pefile reads the executables, Python's zipfile, Info-ZIP's unzip and bsdtar the
 payloads, and make_payload.py --dir must write the same archive (native runs only: on Windows
-the packer also records creation times, which Python cannot read on Linux).
+the packer also records creation times, which Python cannot read on Linux). A packed file is
+signed and verified with osslsigncode, and natively the packer is stopped by real signals.
 
   check_packed.py --packer CMD... --stub LAUNCHER --work FOLDER --fixtures DIR
                   --make-payload SCRIPT [--windows-paths] [--signed-stub STUB]
@@ -15,6 +16,7 @@ import calendar
 import io
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -239,17 +241,90 @@ def check_branding(pe, stub, icon):
                 "CompanyName": "Example & Co", "LegalCopyright": "\u00a9 2024 Example"}
     for key, value in expected.items():
         check(strings.get(key) == value, f"version text {key}: {strings.get(key)!r}")
-    stub_pe = pefile.PE(stub)
-    old_strings = {}
-    for info in stub_pe.FileInfo[0]:
-        for table in getattr(info, "StringTable", []):
-            old_strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
-    for key in ("InternalName", "OriginalFilename"):
-        check(strings.get(key) == old_strings.get(key), f"version text {key} kept")
+    # The file's own names are OUTPUT's.
+    names = (strings.get("OriginalFilename"), strings.get("InternalName"))
+    check(names == ("branded.exe", "branded"), f"the file's names: {names}")
     fixed = pe.VS_FIXEDFILEINFO[0]
     check((fixed.FileVersionMS, fixed.FileVersionLS) == (0x30001, 0x4000F), "file version numbers")
     check((fixed.ProductVersionMS, fixed.ProductVersionLS) == (0x30001, 0x4000F),
           "product version numbers")
+
+
+def version_strings(pe):
+    strings = {}
+    for info in pe.FileInfo[0]:
+        for table in getattr(info, "StringTable", []):
+            strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+    return strings
+
+
+def check_signing(exe, work):
+    """Signs a packed file as the README's step 3 does, with a certificate made for the purpose,
+    and verifies the signature."""
+    key, cert = os.path.join(work, "key.pem"), os.path.join(work, "cert.pem")
+    signed = os.path.join(work, "signed.exe")
+    steps = [
+        ["openssl", "req", "-x509", "-newkey", "rsa:3072", "-nodes", "-days", "365",
+         "-subj", "/CN=Me Ltd", "-keyout", key, "-out", cert],
+        ["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-n", "My App",
+         "-i", "https://example.com", "-in", exe, "-out", signed],
+        ["osslsigncode", "verify", "-in", signed, "-CAfile", cert],
+    ]
+    for step in steps:
+        result = subprocess.run(step, capture_output=True, text=True)
+        check(result.returncode == 0, f"{step[0]} {step[1]}: {result.stdout}{result.stderr}")
+        if result.returncode != 0:
+            return
+    check(pefile.PE(signed).OPTIONAL_HEADER.DATA_DIRECTORY[4].Size > 0, "a certificate table")
+
+
+def run_until_zipping(command):
+    """Starts a packing and returns once it says it is zipping."""
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    for line in process.stdout:
+        if line.startswith(b"Zipping the folder"):
+            break
+    return process
+
+
+def check_interrupted(packer, stub, work):
+    """Real signals to a real packer while it zips: it removes its file beside OUTPUT, leaves
+    OUTPUT as it was and ends with the signal's status. A file left by a killed packing does not
+    stop the next one, and its progress on a pipe is a few plain lines, the last at 100%."""
+    big = os.path.join(work, "big")
+    os.makedirs(big)
+    with open(os.path.join(big, "zandro.exe"), "wb") as f:
+        f.write(b"MZ main")
+    for i in range(3):  # incompressible: deflated, then stored again
+        with open(os.path.join(big, f"data{i}.bin"), "wb") as f:
+            f.write(os.urandom(16 << 20))
+    output = os.path.join(work, "stopped.exe")
+    with open(output, "wb") as f:
+        f.write(b"an earlier output")
+    for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143), (signal.SIGHUP, 129)):
+        process = run_until_zipping(packer + [stub, big, output])
+        process.send_signal(sig)
+        _, err = process.communicate(timeout=120)
+        check(process.returncode == status, f"{sig.name}: status {process.returncode}: {err}")
+        check(b"stopped" in err, f"{sig.name}: {err}")
+        with open(output, "rb") as f:
+            check(f.read() == b"an earlier output", f"{sig.name}: OUTPUT changed")
+        check(not os.path.exists(output + ".part"), f"{sig.name}: OUTPUT.part left")
+
+    process = run_until_zipping(packer + [stub, big, output])
+    process.kill()
+    process.communicate()
+    check(os.path.exists(output + ".part"), "SIGKILL leaves OUTPUT.part")
+    start = time.monotonic()
+    result = subprocess.run(packer + [stub, big, output], capture_output=True, text=True)
+    seconds = time.monotonic() - start
+    check(result.returncode == 0, f"packing over a left OUTPUT.part: {result.stderr}")
+    check(sorted(n for n in os.listdir(work) if n.startswith("stopped")) == ["stopped.exe"],
+          f"after a left OUTPUT.part: {os.listdir(work)}")
+    lines = [line for line in result.stdout.splitlines() if line.startswith("  Zipping: ")]
+    check(1 <= len(lines) <= 2 + seconds / 15 and lines[-1].startswith(
+        "  Zipping: 4 of 4 files, 50.3 MB of 50.3 MB (100%)"), f"progress: {lines}")
+    print(f"packed 48 MiB of random data in {seconds:.1f} s; progress lines: {lines}")
 
 
 def main():
@@ -294,6 +369,7 @@ def main():
         check_payload(payload, app, "folder")
         check_with_infozip_and_bsdtar(payload, work, "folder")
         check_branding(pe, args.stub, icon)
+        check_signing(branded, work)
         if not args.windows_paths:
             script_zip = os.path.join(work, "make_payload.zip")
             subprocess.run([sys.executable, args.make_payload, script_zip, "--dir", app], check=True)
@@ -331,6 +407,7 @@ def main():
     status, out, err = pack("--main-program", "MyApp.exe", "--folder-name", "MyApp Files",
                             "--window-class", "MyAppWindow", "--window-title", "My App \u00e9",
                             "--texts", "en", "--text-running", "My App is open.",
+                            "--original-filename", "MyApp.exe", "--internal-name", "My App",
                             args.stub, english, named)
     check(status == 0, f"packing with names and texts: status {status}: {err}")
     if status == 0:
@@ -338,7 +415,11 @@ def main():
                     5: "My App \u00e9", 6: "Error", 7: "My App is open.",
                     8: "Could not unpack the application, or one of its files is in use.",
                     9: "Could not start the application (error %d)."}
-        table, languages = string_table(check_image(named, args.stub, stub_has_reloc_after))
+        named_pe = check_image(named, args.stub, stub_has_reloc_after)
+        strings = version_strings(named_pe)
+        check((strings.get("OriginalFilename"), strings.get("InternalName")) ==
+              ("MyApp.exe", "My App"), f"names given: {strings}")
+        table, languages = string_table(named_pe)
         check(languages == 1, f"the string table in one language: {languages}")
         got = {k: table.get(k) for k in expected}
         check(got == expected, f"string table: {got}")
@@ -357,6 +438,9 @@ def main():
     status, out, err = pack(args.stub, app, refused)
     check(status == 2 and "no zandro.exe" in err, f"refusal: {status} {err}")
     check(not any(name.startswith("refused") for name in os.listdir(work)), "no OUTPUT after a refusal")
+
+    if not args.windows_paths:
+        check_interrupted(args.packer, args.stub, work)
 
     print("all checks passed" if not FAILURES else f"{len(FAILURES)} checks failed")
     return 1 if FAILURES else 0

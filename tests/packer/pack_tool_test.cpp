@@ -13,6 +13,7 @@
 
 #include "launcher/launcher.h"
 #include "packer/pack_tool.h"
+#include "packer/progress.h"
 #include "packer/text.h"
 #include "platform/platform.h"
 #include "tests/packer/packer_test_support.h"
@@ -33,11 +34,11 @@ class PackTool : public ::testing::Test {
         return scratch_.text() + u"/" + relative;
     }
 
-    int Run(std::vector<std::u16string> args) {
+    int Run(std::vector<std::u16string> args, bool terminal = false) {
         out_.clear();
         err_.clear();
         std::u16string streams[2];
-        const int status = RunPackTool(args, PackConsole{Capture, streams});
+        const int status = RunPackTool(args, PackConsole{Capture, streams, terminal});
         out_ = streams[0];
         err_ = streams[1];
         return status;
@@ -177,29 +178,62 @@ TEST_F(PackTool, ZipSourceIsEmbeddedAsItIs) {
     ASSERT_EQ(Run({u"--level", u"3", stub_, Path(u"app.zip"), Path(u"out.exe")}), kPackDone)
         << Narrow(err_);
     EXPECT_EQ(Payload(Path(u"out.exe")), ByteBuffer(zip.begin(), zip.end()));
-    EXPECT_NE(out_.find(u"3 entries verified"), std::u16string::npos);
+    EXPECT_NE(out_.find(u"3 entries"), std::u16string::npos) << Narrow(out_);
+    EXPECT_NE(out_.find(u"Checking: 2 of 2 files, 11 bytes of 11 bytes (100%)"),
+              std::u16string::npos);
     EXPECT_NE(err_.find(u"--level has no effect"), std::u16string::npos);  // only a warning
 }
 
-TEST_F(PackTool, ManyFilesAreCountedAndASignatureIsDroppedWithAWarning) {
+// A clock that moves on a second each time it is read.
+uint64_t fakeClockMs = 0;
+uint64_t SecondPerLook() { return fakeClockMs += 1000; }
+
+// The progress lines of a packing that looks at the clock thousands of times: on a pipe or a
+// file a few a minute, each a line of its own, the last at 100%; on a terminal one line drawn
+// again. --quiet shows none, but still the warning.
+TEST_F(PackTool, ProgressComesAFewLinesAMinuteAndEndsAtAHundredPercent) {
     MakeFolder(u"app");
     MakeFile(u"app/zandro.exe", "main");
     MakeFolder(u"app/many");
     for (int i = 0; i < 2100; ++i)
         MakeFile(u"app/many/" + NumberText(static_cast<uint64_t>(i)) + u".txt", "x");
-    ASSERT_EQ(Run({u"" TEST_DATA_DIR "/packer/stub_signed.exe", Path(u"app"), Path(u"out.exe")}),
-              kPackDone)
-        << Narrow(err_);
-    EXPECT_NE(out_.find(u"1000 of 2101 files"), std::u16string::npos) << Narrow(out_);
-    EXPECT_NE(out_.find(u"2000 of 2101 files"), std::u16string::npos);
-    EXPECT_NE(err_.find(u"warning: LAUNCHER was signed"), std::u16string::npos) << Narrow(err_);
-    EXPECT_NE(err_.find(u"sign OUTPUT after packing"), std::u16string::npos);
+    const std::u16string signedStub = u"" TEST_DATA_DIR "/packer/stub_signed.exe";
+    SystemCallsAgain restore;
+    ActivePlatformCalls.PlatformMilliseconds = SecondPerLook;
+    for (bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal ? "terminal" : "pipe");
+        fakeClockMs = 0;
+        ASSERT_EQ(Run({signedStub, Path(u"app"), Path(u"out.exe")}, terminal), kPackDone)
+            << Narrow(err_);
+        const size_t from = out_.find(u"  Zipping: ");
+        const size_t to = out_.find(u"\n", out_.find(u"(100%)"));
+        ASSERT_NE(to, std::u16string::npos) << Narrow(out_);
+        const std::u16string progress = out_.substr(from, to + 1 - from);
+        const auto count = [&](char16_t c) {
+            return std::count(progress.begin(), progress.end(), c);
+        };
+        const uint64_t most = fakeClockMs / (terminal ? kTerminalRedrawMs : kPlainLineMs) + 1;
+        const auto shown = static_cast<uint64_t>(terminal ? count(u'\r') : count(u'\n'));
+        EXPECT_GE(shown, 3u) << fakeClockMs;
+        EXPECT_LE(shown, most);
+        EXPECT_EQ(count(u'\n'), terminal ? 1 : static_cast<long>(shown));
+        const size_t last =
+            terminal ? progress.rfind(u'\r') + 1 : progress.rfind(u'\n', progress.size() - 2) + 1;
+        EXPECT_EQ(
+            progress.find(u"  Zipping: 2101 of 2101 files, 2104 bytes of 2104 bytes (100%)", last),
+            last)
+            << Narrow(progress);
+        EXPECT_NE(err_.find(u"warning: LAUNCHER was signed"), std::u16string::npos);
+    }
+    ASSERT_EQ(Run({u"--quiet", signedStub, Path(u"app"), Path(u"out.exe")}), kPackDone);
+    EXPECT_TRUE(out_.empty()) << Narrow(out_);
+    EXPECT_NE(err_.find(u"sign OUTPUT after packing"), std::u16string::npos) << Narrow(err_);
 }
 
 struct Refusal {
     const char* what;
     std::vector<std::u16string> args;  // "@" stands for the scratch folder
-    const char16_t* reason;
+    std::u16string reason;
 };
 
 TEST_F(PackTool, RefusalsNameTheReasonExitWithTwoAndLeaveNoOutput) {
@@ -285,6 +319,118 @@ TEST_F(PackTool, RefusalsNameTheReasonExitWithTwoAndLeaveNoOutput) {
     EXPECT_FALSE(ReadFileBytes(scratch_.path() / "escape.zip").empty());
 }
 
+// Each refusal names what is wrong and what to do instead, on one line: a main program given with
+// its folder, or found below the top of SOURCE, a folder or an archive that holds everything in
+// one folder, programs at the top under other names, OUTPUT's missing folder, a wrong option.
+TEST_F(PackTool, RefusalsSayWhatToDo) {
+    MakeFolder(u"below");
+    MakeFolder(u"below/bin");
+    MakeFile(u"below/bin/zandro.exe", "main");
+    MakeFile(u"below/readme.txt", "beside");
+    MakeFolder(u"wrapped");
+    MakeFolder(u"wrapped/np1");
+    MakeFile(u"wrapped/np1/notepad.exe", "main");
+    MakeFolder(u"others");
+    MakeFile(u"others/Setup.exe", "a program");
+    MakeFile(u"others/Tool.EXE", "another");
+    MakeFile(u"others/lib.dll", "a library");
+    TestArchive archive;
+    archive.entries = {MakeEntry("np1/", ""), MakeEntry("np1/zandro.exe", "main"),
+                       MakeEntry("np1/lib/a.dll", "library")};
+    const Bytes zip = BuildZip(archive);
+    WriteFileBytes(scratch_.path() / "np1.zip", std::string(zip.begin(), zip.end()));
+    const std::u16string s = scratch_.text() + u"/";
+    const std::u16string out = s + u"out.exe";
+    const Refusal cases[] = {
+        {"main program with its folder",
+         {u"--main-program", u"bin/notepad.exe", stub_, s + u"wrapped", out},
+         u"To start notepad.exe from \"bin\", pack that folder as SOURCE, with --main-program "
+         u"notepad.exe"},
+        {"main program below the top",
+         {stub_, s + u"below", out},
+         u"it is at \"bin/zandro.exe\". Pack the folder that holds zandro.exe instead: \"" + s +
+             u"below" + kNativeSeparator + u"bin\""},
+        {"a folder that holds one folder",
+         {u"--main-program", u"NotePad.exe", stub_, s + u"wrapped", out},
+         u"it is at \"np1/notepad.exe\", and all that SOURCE holds sit in the folder \"np1/\"."},
+        {"an archive of the folder rather than of what it holds",
+         {stub_, s + u"np1.zip", out},
+         u"all entries of the archive sit in the folder \"np1/\". Make the archive from inside "
+         u"that folder, so that what it holds is at the top (cd \"np1\" && zip -r ../np1.zip .), "
+         u"or pack the folder \"np1\" itself"},
+        {"programs of other names",
+         {stub_, s + u"others", out},
+         u"The programs at its top level: Setup.exe, Tool.EXE; name the main program with "
+         u"--main-program"},
+        {"OUTPUT's folder missing",
+         {stub_, s + u"below", s + u"no/such/out.exe"},
+         u"the folder of OUTPUT, \"" + s + u"no/such\", does not exist: make it first"},
+        {"an option refused", {u"--main-program", u"con.exe", stub_, s + u"below", out}, u"device"},
+    };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Run(c.args), kPackRefused);
+        EXPECT_NE(err_.find(c.reason), std::u16string::npos) << Narrow(err_);
+        EXPECT_EQ(std::count(err_.begin(), err_.end(), u'\n'), 1) << Narrow(err_);
+        EXPECT_TRUE(PackLeftovers(scratch_.path()).empty());
+    }
+    // A wrong option points to the help; a bare command shows it.
+    EXPECT_NE(err_.find(u"; see launcher-pack --help\n"), std::u16string::npos) << Narrow(err_);
+    EXPECT_EQ(Run({}), kPackRefused);
+    EXPECT_NE(err_.find(u"usage: launcher-pack"), std::u16string::npos);
+}
+
+// A .part file that a killed packing left is replaced, whatever its content; one that another
+// packing is writing stops this one with a reason, and stays.
+TEST_F(PackTool, AFileLeftBesideOutputIsReplacedAndOneInUseIsLeftAlone) {
+    MakeFolder(u"app");
+    MakeFile(u"app/zandro.exe", "main");
+    WriteFileBytes(scratch_.path() / "out.exe.part", "left by a killed packing");
+    WriteFileBytes(scratch_.path() / "out.exe.part1", "left by an older packer");
+    ASSERT_EQ(Run({stub_, Path(u"app"), Path(u"out.exe")}), kPackDone) << Narrow(err_);
+    EXPECT_NE(out_.find(u"1 file, 0 folders, 4 bytes"), std::u16string::npos) << Narrow(out_);
+    EXPECT_EQ(PackLeftovers(scratch_.path()),
+              (std::vector<std::string>{"out.exe", "out.exe.part1"}));
+
+    std::u16string held;
+    bool inUse = false;
+    const PlatformHandle writing =
+        PlatformCreateFileBeside(Path(u"out.exe").c_str(), &held, &inUse);
+    ASSERT_NE(writing, kInvalidPlatformHandle);
+    EXPECT_EQ(Run({stub_, Path(u"app"), Path(u"out.exe")}), kPackWriteFailed);
+    EXPECT_NE(err_.find(u"another launcher-pack is writing the same OUTPUT"), std::u16string::npos)
+        << Narrow(err_);
+    EXPECT_TRUE(fs::exists(fs::path(held)));
+    PlatformCloseFile(writing);
+    PlatformDeleteFile(held.c_str());
+}
+
+// --dry-run checks everything and shows what the launcher would use, and writes nothing.
+TEST_F(PackTool, ADryRunShowsWhatTheLauncherWouldUseAndWritesNothing) {
+    MakeApplication();
+    ASSERT_EQ(
+        Run({u"--dry-run", u"--main-program", u"Zandro.exe", u"--folder-name", u"My App",
+             u"--texts", u"en", u"--product-name", u"Mine", stub_, Path(u"app"), Path(u"out.exe")}),
+        kPackDone)
+        << Narrow(err_);
+    for (const char16_t* shown :
+         {u"--main-program         \"Zandro.exe\"", u"--folder-name          \"My App\"",
+          u"--text-running         \"The application is already running.\"",
+          u"It would unpack 4 files and 2 folders, 20.0 kB, into %TEMP%\\My App and start "
+          u"%TEMP%\\My App\\Zandro.exe",
+          u"ProductName            \"Mine\"", u"OriginalFilename       \"out.exe\""}) {
+        EXPECT_NE(out_.find(shown), std::u16string::npos) << Narrow(shown) << "\n" << Narrow(out_);
+    }
+    EXPECT_TRUE(PackLeftovers(scratch_.path()).empty());
+    // A refusal is the same as without it.
+    EXPECT_EQ(Run({u"--dry-run", stub_, Path(u"app/sub"), Path(u"out.exe")}), kPackRefused);
+    EXPECT_NE(err_.find(u"no zandro.exe at its top level"), std::u16string::npos);
+#ifndef _WIN32
+    EXPECT_EQ(Run({u"--list-windows"}), kPackRefused);
+    EXPECT_NE(err_.find(u"run launcher-pack.exe --list-windows on Windows"), std::u16string::npos);
+#endif
+}
+
 #ifndef _WIN32
 // Each rule on the launcher's names and texts refuses with its reason: the option's own
 // value, the main program it names, and the name budget that the folder's name takes from.
@@ -310,7 +456,7 @@ TEST_F(PackTool, RefusesNamesAndTextsTheLauncherCouldNotUse) {
          u"must end with .exe"},
         {"main program in a sub-folder",
          {u"--main-program", u"bin/MyApp.exe", stub_, english, out},
-         u"/ \\ :"},
+         u"pack that folder as SOURCE, with --main-program MyApp.exe"},
         {"main program missing",
          {u"--main-program", u"Other.exe", stub_, english, out},
          u"no Other.exe at its top level"},

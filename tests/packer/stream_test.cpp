@@ -20,6 +20,7 @@
 #include "packer/pack_tool.h"
 #include "packer/pe_checksum.h"
 #include "packer/pe_format.h"
+#include "packer/version_record.h"
 #include "packer/zip_stream.h"
 #include "packer/zip_writer.h"
 #include "tests/packer/packer_test_support.h"
@@ -143,11 +144,20 @@ class Streaming : public ::testing::Test {
         return writer.archive;
     }
 
-    // The packed image Build made before streaming: the archive in every payload leaf.
+    // The packed image Build made before streaming: the archive in every payload leaf, and the
+    // version record naming the file out.exe.
     ByteBuffer ReferenceImage(const ByteBuffer& stub, const ByteBuffer& zip) {
         ReadImage read = MustRead(stub);
         for (ResourceLeaf& leaf : read.tree.leaves) {
             if (KeyIsText(leaf.type, u"ZIP") && KeyIsNumber(leaf.name, 117)) leaf.data = zip;
+            if (!KeyIsNumber(leaf.type, kResourceVersion)) continue;
+            VersionNode root;
+            VersionEdit names;
+            names.texts = {{u"OriginalFilename", u"out.exe"}, {u"InternalName", u"out"}};
+            std::u16string error;
+            EXPECT_TRUE(ReadVersionRecord(leaf.data, &root, &error) &&
+                        EditVersionRecord(&root, names, &error) &&
+                        WriteVersionRecord(root, &leaf.data));
         }
         PackedImage packed;
         std::u16string error;
@@ -279,8 +289,9 @@ TEST_F(Streaming, EveryPayloadLanguageGetsTheArchive) {
     ExpectChecksumHolds(packed);
 }
 
-// Each platform call on the way fails once, at every place it is made: OUTPUT keeps its earlier
-// content and nothing is left beside it.
+// Each platform call on the way fails once, at every place it is made, and a stop is asked for
+// at every place the packing looks: OUTPUT keeps its earlier content and nothing is left beside
+// it.
 TEST_F(Streaming, AFailureAnywhereLeavesOutputAndNoFileBesideIt) {
     MakeFile("app/zandro.exe", Text(5000));
     MakeFile("app/big.bin", Noise((2 << 20) + 5, 6));  // several blocks of the sink
@@ -294,6 +305,8 @@ TEST_F(Streaming, AFailureAnywhereLeavesOutputAndNoFileBesideIt) {
     const FaultPoint seek = MakeFaultPoint<&PlatformCalls::PlatformSeekFile, false>("SeekFile");
     const FaultPoint size =
         MakeFaultPoint<&PlatformCalls::PlatformSetFileSize, false>("SetFileSize");
+    // Ctrl-C or a signal, noted at any of the places where the packing looks for it.
+    const FaultPoint stop = MakeFaultPoint<&PlatformCalls::PlatformStopRequested, 130>("stop");
     const std::pair<FaultPoint, const char16_t*> cases[] = {
         {write, u"app"},
         {seek, u"app"},
@@ -306,6 +319,8 @@ TEST_F(Streaming, AFailureAnywhereLeavesOutputAndNoFileBesideIt) {
         {seek, u"app.zip"},
         {size, u"app.zip"},
         {MakeFaultPoint<&PlatformCalls::PlatformMapFile, false>("MapFile"), u"app.zip"},
+        {stop, u"app"},
+        {stop, u"app.zip"},
     };
     for (const auto& [point, source] : cases) {
         for (int n = 1;; ++n) {
@@ -327,7 +342,10 @@ TEST_F(Streaming, AFailureAnywhereLeavesOutputAndNoFileBesideIt) {
                 break;
             }
             EXPECT_NE(status, kPackDone);
-            EXPECT_NE(err_.find(u"launcher-pack: error: "), std::u16string::npos);
+            const bool stopped = std::string(point.name) == "stop";
+            EXPECT_EQ(status == 130, stopped);
+            EXPECT_NE(err_.find(stopped ? u"launcher-pack: stopped: " : u"launcher-pack: error: "),
+                      std::u16string::npos);
             EXPECT_EQ(ReadFileBytes(scratch_.path() / "out.exe"), "an earlier output");
             EXPECT_EQ(PackLeftovers(scratch_.path()), std::vector<std::string>{"out.exe"});
             if (n > 200) break;
