@@ -1,7 +1,6 @@
-// The packing tool's console and error texts, its clock, its stop requests and the windows it
+// The packing tool's console and error texts, its stop requests and the windows it
 // cannot list here.
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,12 +36,6 @@ void SystemWriteStream(bool toError, const char16_t* text) {
 }
 
 bool SystemOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
-
-uint64_t SystemMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
-}
 
 void SystemCatchStopRequests() {
     struct sigaction action {};

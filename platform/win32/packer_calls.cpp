@@ -1,4 +1,4 @@
-// The packing tool's console and error texts, its clock, its stop requests and the windows it
+// The packing tool's console and error texts, its stop requests and the windows it
 // lists.
 #include <string>
 
@@ -100,7 +100,6 @@ bool SystemOutputIsTerminal() {
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != FALSE;
 }
 
-uint64_t SystemMilliseconds() { return GetTickCount64(); }
 
 void SystemCatchStopRequests() { SetConsoleCtrlHandler(NoteStop, TRUE); }
 
