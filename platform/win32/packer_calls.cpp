@@ -100,7 +100,6 @@ bool SystemOutputIsTerminal() {
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != FALSE;
 }
 
-
 void SystemCatchStopRequests() { SetConsoleCtrlHandler(NoteStop, TRUE); }
 
 int SystemStopRequested() { return stopEvent == -1 ? 0 : static_cast<int>(STATUS_CONTROL_C_EXIT); }
