@@ -18,9 +18,9 @@ bool BringWindowForward(const LauncherSettings& settings) {
     return running != 0;
 }
 
-// Unpacks and starts, holding the launchers' lock. `waited`: another launcher worked first, so an
-// application found running is the one it started. What is held of the folders is left in
-// `fresh` for the end of the run.
+// Unpacks and starts, holding the launchers' lock. `waited`: another launcher worked first, and
+// may have started the application meanwhile. What is held of the folders is left in `fresh` for
+// the end of the run.
 Outcome Launch(const LauncherSettings& settings, const FolderNames& names, bool waited,
                FreshFolder* fresh, uint32_t* error) {
     // The other launcher started the application meanwhile.
@@ -39,7 +39,9 @@ Outcome Launch(const LauncherSettings& settings, const FolderNames& names, bool 
                 CreateChildProcess(child, pin, error) ? Outcome::Started : Outcome::StartFailed;
             PlatformCloseFile(pin);
         }
-    } else if (payload.state == PayloadState::ApplicationRunning && waited) {
+    } else if (payload.state == PayloadState::ApplicationRunning) {
+        // Its program runs from the folder (the system refused to remove it), whatever became of
+        // its window: the application is open, not the folder in use.
         BringWindowForward(settings);
         outcome = Outcome::AlreadyOpen;
     }
