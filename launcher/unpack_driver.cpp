@@ -70,7 +70,7 @@ std::u16string JoinPath(const std::u16string& directory, const std::u16string& n
 }
 
 bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, const void* data,
-                   uint32_t size, UnpackResult* result) {
+                   uint32_t size, UnpackResult* result, ProgressWindow* progress) {
     result->written.clear();
     result->complete = false;
     ZipArchive* archive = OpenZipFromMemory(data, size);
@@ -79,8 +79,10 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
     const std::u16string root = folderText + u'\\';
     FolderChain chain{folder, {}, {}};
     bool complete = true;
+    uint64_t unpacked = 0;  // the payload's bytes behind, by the entries' compressed sizes
     ZipEntryInfo entry;
     for (int32_t index = 0;; ++index) {
+        if (progress != nullptr) AdvanceProgress(progress, unpacked, size);
         const ZipResult found = GetZipEntry(archive, index, &entry);
         // An entry whose name cannot be converted is skipped; past the last entry the list ends,
         // and any other failure leaves the rest of the payload unread.
@@ -89,6 +91,7 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
             complete = complete && found == ZipBadArgument;
             break;
         }
+        unpacked += entry.compressedSize;
         const std::u16string name = entry.name;
         if (!IsSafeEntryName(name.c_str())) continue;
         const std::u16string path = NormalizedPath(name.c_str());
@@ -110,7 +113,7 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
     return true;
 }
 
-ExtractedPayload ExtractPayload(const LauncherSettings& settings) {
+ExtractedPayload ExtractPayload(const LauncherSettings& settings, ProgressWindow* progress) {
     ExtractedPayload result{
         PayloadState::Failed,
         u"",
@@ -139,7 +142,8 @@ ExtractedPayload ExtractPayload(const LauncherSettings& settings) {
     result.folderText = childText;
 
     UnpackResult unpacked;
-    if (!UnpackArchive(folder, childText, payload, payloadSize, &unpacked) || !unpacked.complete) {
+    if (!UnpackArchive(folder, childText, payload, payloadSize, &unpacked, progress) ||
+        !unpacked.complete) {
         return result;
     }
     // Held from here until the child has started, so that what the check saw is what starts.

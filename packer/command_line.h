@@ -4,8 +4,12 @@
 //                 [--main-program NAME.exe] [--folder-name NAME] [--window-class TEXT]
 //                 [--window-title TEXT] [--caption TEXT] [--error-caption TEXT]
 //                 [--text-running TEXT] [--text-unpack-failed TEXT] [--text-start-failed TEXT]
-//                 [--texts en|zh] LAUNCHER SOURCE OUTPUT
-// Options also take the form --name=VALUE; "--" ends them.
+//                 [--texts en|zh] [--arguments TEXT] [--forward-arguments[=on|off]]
+//                 [--working-folder launcher|application] [--progress[=on|off]]
+//                 [--execution-level requireAdministrator|highestAvailable|asInvoker]
+//                 LAUNCHER SOURCE OUTPUT
+// Options also take the form --name=VALUE; "--" ends them. The options of the launcher's settings
+// come from resources/launcher_settings.inc.
 #pragma once
 
 #include <string>
@@ -20,8 +24,9 @@ struct PackOptions {
     VersionEdit version;
     int level = 9;
     bool levelGiven = false;
-    // The launcher's names and texts to set (string id, value), each checked; every other one
-    // stays as LAUNCHER has it.
+    std::u16string executionLevel;  // empty: keep the manifest's
+    // The launcher's settings to set (string id, value), each checked; every other one stays as
+    // LAUNCHER has it.
     SettingValues settings;
     std::u16string launcher;
     std::u16string source;

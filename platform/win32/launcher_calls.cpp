@@ -38,6 +38,8 @@ void SystemSetForegroundWindow(PlatformWindow window) {
     SetForegroundWindow(reinterpret_cast<HWND>(window));
 }
 
+uint32_t SystemTickCount() { return GetTickCount(); }
+
 void SystemMessageBox(const char16_t* text, const char16_t* caption, uint32_t style) {
     MessageBoxW(nullptr, Wide(text), Wide(caption), style);
 }
@@ -88,6 +90,10 @@ uint32_t SystemGetEnvironmentVariable(const char16_t* name, char16_t* buffer,
 
 bool SystemSetEnvironmentVariable(const char16_t* name, const char16_t* value) {
     return SetEnvironmentVariableW(Wide(name), Wide(value)) != FALSE;
+}
+
+std::u16string SystemGetCommandLine() {
+    return reinterpret_cast<const char16_t*>(GetCommandLineW());
 }
 
 bool SystemCreateProcess(const char16_t* application, char16_t* commandLine,
