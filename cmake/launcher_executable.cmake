@@ -40,7 +40,8 @@ if(WIN32)
     endforeach()
 endif()
 
-# add_launcher_executable(<name> [PAYLOAD <zip>] [DEPENDS <targets>...] [EXCLUDE_FROM_ALL]
+# add_launcher_executable(<name> [PAYLOAD <zip>] [MAIN <source>] [DEPENDS <targets>...]
+#                         [EXCLUDE_FROM_ALL]
 #                         [ICON <ico>] [VERSION <a.b.c.d>] [PRODUCT_NAME <text>]
 #                         [DESCRIPTION <text>] [COMPANY <text>] [COPYRIGHT <text>]
 #                         [EXECUTION_LEVEL <level>] [<KEY> <value>]...)
@@ -49,18 +50,22 @@ endif()
 # (default: the LAUNCHER_* entries above; each KEY of resources/launcher_settings.inc, such as
 # MAIN_PROGRAM or WORKING_FOLDER, sets that setting); POSIX has no resources, so there the
 # archive's bytes are assembled into the executable, and a launcher without PAYLOAD carries
-# none. The executable relinks when the payload, manifest or icon change; its LAUNCHER_PAYLOAD
-# property names the zip.
+# none. MAIN replaces the entry point (launcher/main.cpp) by another, a benchmark's say. The
+# executable relinks when the payload, manifest or icon change; its LAUNCHER_PAYLOAD property
+# names the zip.
 function(add_launcher_executable name)
     set(settings ${LAUNCHER_SETTING_KEYS})
     set(branding ICON VERSION PRODUCT_NAME DESCRIPTION COMPANY COPYRIGHT EXECUTION_LEVEL
         ${settings})
-    cmake_parse_arguments(PARSE_ARGV 1 arg "EXCLUDE_FROM_ALL" "PAYLOAD;${branding}" "DEPENDS")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "EXCLUDE_FROM_ALL" "PAYLOAD;MAIN;${branding}" "DEPENDS")
     set(exclude "")
     if(arg_EXCLUDE_FROM_ALL)
         set(exclude EXCLUDE_FROM_ALL)
     endif()
-    add_executable(${name} ${exclude} ${PROJECT_SOURCE_DIR}/launcher/main.cpp)
+    if(NOT arg_MAIN)
+        set(arg_MAIN ${PROJECT_SOURCE_DIR}/launcher/main.cpp)
+    endif()
+    add_executable(${name} ${exclude} ${arg_MAIN})
     target_link_libraries(${name} PRIVATE launcher_core)
     set_target_properties(${name} PROPERTIES LAUNCHER_PAYLOAD "${arg_PAYLOAD}")
     if(arg_DEPENDS)

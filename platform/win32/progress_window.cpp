@@ -110,7 +110,9 @@ PlatformWindow SystemOpenProgressWindow(const char16_t* caption) {
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
     Shown* shown = new Shown{Wide(caption), icon, 0};
-    const HWND window = CreateWindowExW(0, kClassName, L"", style,
+    // Never activated: the application that the launcher starts keeps the right to come to the
+    // front, and Wine does not wait for a window manager when the window goes.
+    const HWND window = CreateWindowExW(WS_EX_NOACTIVATE, kClassName, L"", style,
                                         screen.left + (screen.right - screen.left - width) / 2,
                                         screen.top + (screen.bottom - screen.top - height) / 2,
                                         width, height, nullptr, nullptr, instance, shown);
@@ -118,7 +120,7 @@ PlatformWindow SystemOpenProgressWindow(const char16_t* caption) {
         delete shown;
         return 0;
     }
-    ShowWindow(window, SW_SHOWNORMAL);
+    ShowWindow(window, SW_SHOWNOACTIVATE);
     UpdateWindow(window);
     HandleWaitingMessages();
     return reinterpret_cast<PlatformWindow>(window);
