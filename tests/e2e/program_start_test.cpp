@@ -23,35 +23,6 @@ std::vector<std::wstring> Arguments(const std::wstring& commandLine) {
     return arguments;
 }
 
-struct ProcessWindow {
-    DWORD processId;
-    const wchar_t* className;  // null: any but a message box
-    HWND found;
-};
-
-BOOL CALLBACK FindProcessWindow(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<ProcessWindow*>(data);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    const bool wanted = search->className != nullptr ? wcscmp(className, search->className) == 0
-                                                     : wcscmp(className, L"#32770") != 0;
-    if ((search->processId == 0 || owner == search->processId) && wanted &&
-        IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible top-level window of the process (0: any process) and class, or null.
-HWND WindowOf(DWORD processId, const wchar_t* className) {
-    ProcessWindow search = {processId, className, nullptr};
-    EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 class ProgramStart : public LauncherRun {
   protected:
     void SetUp() override {
@@ -166,7 +137,7 @@ TEST_F(ProgramStart, ALongUnpackingShowsItsProgress) {
     const DWORD start = GetTickCount();
     while (window == nullptr && GetTickCount() - start < kWindowTimeoutMs &&
            WaitForSingleObject(run.process, 0) == WAIT_TIMEOUT) {
-        window = WindowOf(run.id, nullptr);
+        window = VisibleWindowOf(run.id, nullptr);
         PumpMessages();
         Sleep(20);
     }
@@ -204,7 +175,7 @@ TEST_F(ProgramStart, NotepadStartsWithoutAskingAboutAFile) {
     EXPECT_EQ(WaitForExit(run, kWindowTimeoutMs), 0u);
     HWND window = nullptr;
     for (DWORD start = GetTickCount(); window == nullptr && GetTickCount() - start < 10000;) {
-        window = WindowOf(0, L"Notepad");
+        window = VisibleWindowOf(0, L"Notepad");
         PumpMessages();
         Sleep(50);
     }
@@ -212,7 +183,7 @@ TEST_F(ProgramStart, NotepadStartsWithoutAskingAboutAFile) {
     DWORD notepadId = 0;
     GetWindowThreadProcessId(window, &notepadId);
     Sleep(1500);  // a question about a file would be up by now
-    EXPECT_EQ(WindowOf(notepadId, L"#32770"), nullptr) << "notepad asks something";
+    EXPECT_EQ(VisibleWindowOf(notepadId, L"#32770"), nullptr) << "notepad asks something";
     wchar_t title[256] = {};
     GetWindowTextW(window, title, 256);
     std::printf("notepad's title: %s\n", Utf8(title).c_str());
