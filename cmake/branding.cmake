@@ -72,58 +72,116 @@ function(launcher_rc_text out name text)
     set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-# launcher_setting_keys(<out>): the names and texts of the launcher's string table, by the key
-# that follows LAUNCHER_DEFAULT_ in resources/launcher_contract.h and LAUNCHER_ in the cache.
-function(launcher_setting_keys out)
-    set(${out} MAIN_PROGRAM FOLDER_NAME WINDOW_CLASS WINDOW_TITLE CAPTION ERROR_CAPTION
-        TEXT_RUNNING TEXT_UNPACK_FAILED TEXT_START_FAILED PARENT_SCOPE)
+# The launcher's settings, one row each in resources/launcher_settings.inc (whose comment says
+# what the columns and rules are): read once, here, into LAUNCHER_SETTING_KEYS and for each key
+# LAUNCHER_SETTING_<key>_ID, _OPTION, _RULE, _LIMIT, _CHOICES, _DEFAULT and _HELP.
+set(LAUNCHER_SETTINGS_LIST ${CMAKE_CURRENT_LIST_DIR}/../resources/launcher_settings.inc)
+set(LAUNCHER_EXECUTION_LEVELS requireAdministrator highestAvailable asInvoker)
+
+# launcher_unescape(<out> <text>): a text of the list with its \" and \\ undone.
+function(launcher_unescape out text)
+    string(ASCII 1 backslash)
+    string(REPLACE "\\\\" "${backslash}" text "${text}")
+    string(REPLACE "\\\"" "\"" text "${text}")
+    string(REPLACE "${backslash}" "\\" text "${text}")
+    set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-# launcher_read_setting_defaults(<header>): sets LAUNCHER_DEFAULT_<key> to each value that the
-# header defines, so that the defaults are stated there alone.
-function(launcher_read_setting_defaults header)
-    launcher_setting_keys(keys)
-    foreach(key ${keys})
-        file(STRINGS "${header}" line ENCODING UTF-8
-             REGEX "^#define LAUNCHER_DEFAULT_${key} \"[^\"\\]*\"")
-        if(NOT line MATCHES "^#define LAUNCHER_DEFAULT_${key} \"([^\"\\]*)\"")
-            message(FATAL_ERROR "${header} defines no plain LAUNCHER_DEFAULT_${key}")
+macro(launcher_read_settings)
+    file(STRINGS "${LAUNCHER_SETTINGS_LIST}" _rows ENCODING UTF-8 REGEX "^LAUNCHER_SETTING\\(")
+    set(LAUNCHER_SETTING_KEYS "")
+    foreach(_row IN LISTS _rows)
+        if(NOT _row MATCHES "^LAUNCHER_SETTING\\(([0-9]+), ([A-Z_]+), ([A-Za-z]+), \"([^\"]*)\", ([A-Za-z]+), ([0-9]+), \"([^\"]*)\", (.*)\\)$")
+            message(FATAL_ERROR "${LAUNCHER_SETTINGS_LIST}: a row not in the list's form: ${_row}")
         endif()
-        set(LAUNCHER_DEFAULT_${key} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+        set(_key ${CMAKE_MATCH_2})
+        list(APPEND LAUNCHER_SETTING_KEYS ${_key})
+        set(LAUNCHER_SETTING_${_key}_ID ${CMAKE_MATCH_1})
+        set(LAUNCHER_SETTING_${_key}_OPTION "${CMAKE_MATCH_4}")
+        set(LAUNCHER_SETTING_${_key}_RULE ${CMAKE_MATCH_5})
+        set(LAUNCHER_SETTING_${_key}_LIMIT ${CMAKE_MATCH_6})
+        string(REPLACE "|" ";" LAUNCHER_SETTING_${_key}_CHOICES "${CMAKE_MATCH_7}")
+        set(_texts "${CMAKE_MATCH_8}")
+        if(NOT _texts MATCHES "^\"((\\\\.|[^\"\\\\])*)\", \"((\\\\.|[^\"\\\\])*)\"$")
+            message(FATAL_ERROR "${LAUNCHER_SETTINGS_LIST}: a row not in the list's form: ${_row}")
+        endif()
+        set(_help "${CMAKE_MATCH_3}")
+        launcher_unescape(LAUNCHER_SETTING_${_key}_DEFAULT "${CMAKE_MATCH_1}")
+        launcher_unescape(LAUNCHER_SETTING_${_key}_HELP "${_help}")
     endforeach()
+endmacro()
+launcher_read_settings()
+
+# launcher_utf16_units(<out> <text>): how many UTF-16 units the UTF-8 text takes, as the launcher
+# counts its settings: one per character, two beyond U+FFFF.
+function(launcher_utf16_units out text)
+    string(HEX "${text}" hex)
+    string(REGEX MATCHALL "[0-9a-f][0-9a-f]" bytes "${hex}")
+    set(continued ${bytes})
+    list(FILTER continued INCLUDE REGEX "^[89ab]")  # the bytes after a character's first
+    set(long ${bytes})
+    list(FILTER long INCLUDE REGEX "^f")  # the first bytes of characters beyond U+FFFF
+    list(LENGTH bytes all)
+    list(LENGTH continued inner)
+    list(LENGTH long pairs)
+    math(EXPR units "${all} - ${inner} + ${pairs}")
+    set(${out} ${units} PARENT_SCOPE)
+endfunction()
+
+# launcher_check_name(<variable name> <value>): one name inside a folder, as Windows keeps it.
+function(launcher_check_name name value)
+    if(value MATCHES "[/\\:*?\"<>|]")
+        message(FATAL_ERROR "${name} must be a file name without / \\ : * ? \" < > |: \"${value}\"")
+    endif()
+    if(value MATCHES "[. ]$")
+        message(FATAL_ERROR "${name} must not end with a dot or a blank: \"${value}\"")
+    endif()
+    # Windows takes the name before its first dot, without trailing blanks, for the device.
+    string(TOUPPER "${value}" upper)
+    string(REGEX REPLACE "\\..*$" "" base "${upper}")
+    string(REGEX REPLACE " +$" "" base "${base}")
+    if(base MATCHES "^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$)$" OR
+       base MATCHES "^(COM|LPT)([0-9]|¹|²|³)$")
+        message(FATAL_ERROR "${name} names a device of Windows: \"${value}\"")
+    endif()
 endfunction()
 
 # launcher_check_setting(<out> <key> <variable name> <value>): <out> receives the value as the
-# inside of a string of the resource script. The value is refused when the launcher would refuse
-# it too and fall back to its default: empty; control characters (line breaks and tabs allowed in
-# the three box texts); a name that is no single file name Windows keeps as it is; a folder name
-# of the form of a folder moved aside; a main program not ending in .exe; a start-failed text
-# without exactly one %d, or with another %.
+# string table stores it (an empty one as one zero unit), as the inside of a string of the
+# resource script. The value is refused, with a message that names the variable, by the rule of
+# its row of the list, as the launcher would refuse it and fall back to its default.
 function(launcher_check_setting out key name value)
-    if(value STREQUAL "")
-        message(FATAL_ERROR "${name} must not be empty")
+    set(rule ${LAUNCHER_SETTING_${key}_RULE})
+    set(limit ${LAUNCHER_SETTING_${key}_LIMIT})
+    if(rule MATCHES "^(Choice|Switch)$")
+        list(FIND LAUNCHER_SETTING_${key}_CHOICES "${value}" found)
+        if(found EQUAL -1)
+            list(JOIN LAUNCHER_SETTING_${key}_CHOICES " or " words)
+            message(FATAL_ERROR "${name} must be ${words}: \"${value}\"")
+        endif()
+    elseif(value STREQUAL "")
+        if(NOT rule STREQUAL "LineOrEmpty")
+            message(FATAL_ERROR "${name} must not be empty")
+        endif()
+        set(${out} "\\0" PARENT_SCOPE)
+        return()
     endif()
-    if(key MATCHES "^(MAIN_PROGRAM|FOLDER_NAME)$")
-        if(value MATCHES "[/\\:*?\"<>|]")
-            message(FATAL_ERROR "${name} must be a file name without / \\ : * ? \" < > |: \"${value}\"")
-        endif()
-        if(value MATCHES "[. ]$")
-            message(FATAL_ERROR "${name} must not end with a dot or a blank: \"${value}\"")
-        endif()
-        string(TOUPPER "${value}" upper)
-        string(REGEX REPLACE "\\..*$" "" base "${upper}")
-        if(base MATCHES "^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|COM[1-9]|LPT[1-9]) *$")
-            message(FATAL_ERROR "${name} names a device of Windows: \"${value}\"")
-        endif()
-        # Such a folder would be removed as one moved aside by the launcher of the shorter name.
-        if(key STREQUAL "FOLDER_NAME" AND upper MATCHES "\\.OLD-[0-9]+$")
-            message(FATAL_ERROR "${name} must not end with .old- and a number, as a folder moved aside does: \"${value}\"")
-        endif()
+    launcher_utf16_units(units "${value}")
+    if(limit GREATER 0 AND units GREATER limit)
+        message(FATAL_ERROR "${name} is longer than ${limit} units: it has ${units}")
     endif()
-    if(key STREQUAL "MAIN_PROGRAM" AND NOT upper MATCHES ".\\.EXE$")
+    if(rule MATCHES "^(ProgramName|FolderName)$")
+        launcher_check_name(${name} "${value}")
+    endif()
+    string(TOUPPER "${value}" upper)
+    if(rule STREQUAL "ProgramName" AND NOT upper MATCHES ".\\.EXE$")
         message(FATAL_ERROR "${name} must end with .exe: \"${value}\"")
     endif()
-    if(key STREQUAL "TEXT_START_FAILED")
+    # Such a folder would be removed as one moved aside by the launcher of the shorter name.
+    if(rule STREQUAL "FolderName" AND upper MATCHES "\\.OLD-[0-9]+$")
+        message(FATAL_ERROR "${name} must not end with .old- and a number, as a folder moved aside does: \"${value}\"")
+    endif()
+    if(rule STREQUAL "CodeText")
         string(REPLACE "%d" "" rest "${value}")
         string(LENGTH "${value}" length)
         string(LENGTH "${rest}" restLength)
@@ -132,12 +190,29 @@ function(launcher_check_setting out key name value)
             message(FATAL_ERROR "${name} must hold exactly one %d, where the error code goes, and no other %: \"${value}\"")
         endif()
     endif()
-    if(key MATCHES "^TEXT_")
+    if(rule MATCHES "Text$")
         launcher_rc_text(escaped "${name}" "${value}" MULTILINE)
     else()
         launcher_rc_text(escaped "${name}" "${value}")
     endif()
     set(${out} "${escaped}" PARENT_SCOPE)
+endfunction()
+
+# launcher_check_settings_together(<window class> <window title> <names>): the rules between
+# settings that each passed its own: the running copy's window needs its class or its title.
+function(launcher_check_settings_together windowClass windowTitle names)
+    if(windowClass STREQUAL "" AND windowTitle STREQUAL "")
+        message(FATAL_ERROR "${names} are both empty: one of them must name the running copy's window")
+    endif()
+endfunction()
+
+# launcher_check_execution_level(<variable name> <level>)
+function(launcher_check_execution_level name level)
+    list(FIND LAUNCHER_EXECUTION_LEVELS "${level}" found)
+    if(found EQUAL -1)
+        list(JOIN LAUNCHER_EXECUTION_LEVELS ", " levels)
+        message(FATAL_ERROR "${name} must be one of ${levels}: \"${level}\"")
+    endif()
 endfunction()
 
 # launcher_version_string(<lines> <key> <variable name> <text>): appends the VALUE line of one

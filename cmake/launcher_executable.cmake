@@ -29,48 +29,43 @@ if(WIN32)
         "Company name in the version record (left out when empty)")
     set(LAUNCHER_COPYRIGHT "" CACHE STRING "Copyright in the version record (left out when empty)")
 
-    launcher_read_setting_defaults(${PROJECT_SOURCE_DIR}/resources/launcher_contract.h)
-    set(LAUNCHER_MAIN_PROGRAM "${LAUNCHER_DEFAULT_MAIN_PROGRAM}" CACHE STRING
-        "Main program at the top of the payload, started by the launcher (*.exe)")
-    set(LAUNCHER_FOLDER_NAME "${LAUNCHER_DEFAULT_FOLDER_NAME}" CACHE STRING
-        "Folder in the temporary directory that the payload is unpacked into")
-    set(LAUNCHER_WINDOW_CLASS "${LAUNCHER_DEFAULT_WINDOW_CLASS}" CACHE STRING
-        "Window class of the running application, which the launcher looks for")
-    set(LAUNCHER_WINDOW_TITLE "${LAUNCHER_DEFAULT_WINDOW_TITLE}" CACHE STRING
-        "Window title of the running application, which the launcher looks for")
-    set(LAUNCHER_CAPTION "${LAUNCHER_DEFAULT_CAPTION}" CACHE STRING
-        "Caption of the boxes \"already running\" and \"unpacking failed\"")
-    set(LAUNCHER_ERROR_CAPTION "${LAUNCHER_DEFAULT_ERROR_CAPTION}" CACHE STRING
-        "Caption of the box \"start failed\"")
-    set(LAUNCHER_TEXT_RUNNING "${LAUNCHER_DEFAULT_TEXT_RUNNING}" CACHE STRING
-        "Text of the box shown when the application is running already")
-    set(LAUNCHER_TEXT_UNPACK_FAILED "${LAUNCHER_DEFAULT_TEXT_UNPACK_FAILED}" CACHE STRING
-        "Text of the box shown when the payload could not be unpacked or is in use")
-    set(LAUNCHER_TEXT_START_FAILED "${LAUNCHER_DEFAULT_TEXT_START_FAILED}" CACHE STRING
-        "Text of the box shown when the main program did not start: one %d, the error code")
+    # The execution level that the manifest asks for, and each setting of the string table
+    # (resources/launcher_settings.inc: the rules, defaults and help texts).
+    list(GET LAUNCHER_EXECUTION_LEVELS 0 level)
+    set(LAUNCHER_EXECUTION_LEVEL ${level} CACHE STRING
+        "Execution level that the manifest of launcher.exe asks for: requireAdministrator, highestAvailable or asInvoker")
+    foreach(key ${LAUNCHER_SETTING_KEYS})
+        set(LAUNCHER_${key} "${LAUNCHER_SETTING_${key}_DEFAULT}" CACHE STRING
+            "${LAUNCHER_SETTING_${key}_HELP}")
+    endforeach()
 endif()
 
-# add_launcher_executable(<name> [PAYLOAD <zip>] [DEPENDS <targets>...] [EXCLUDE_FROM_ALL]
+# add_launcher_executable(<name> [PAYLOAD <zip>] [MAIN <source>] [DEPENDS <targets>...]
+#                         [EXCLUDE_FROM_ALL]
 #                         [ICON <ico>] [VERSION <a.b.c.d>] [PRODUCT_NAME <text>]
 #                         [DESCRIPTION <text>] [COMPANY <text>] [COPYRIGHT <text>]
-#                         [MAIN_PROGRAM <name>] [FOLDER_NAME <name>] [WINDOW_CLASS <text>]
-#                         [WINDOW_TITLE <text>] [CAPTION <text>] [ERROR_CAPTION <text>]
-#                         [TEXT_RUNNING <text>] [TEXT_UNPACK_FAILED <text>]
-#                         [TEXT_START_FAILED <text>])
+#                         [EXECUTION_LEVEL <level>] [<KEY> <value>]...)
 # The launcher's sources around <zip>, which <targets> make. On Windows the payload (required)
 # goes into the resources together with the manifest, the branding and the string table given
-# (default: the LAUNCHER_* entries above); POSIX has no resources, so there the archive's bytes
-# are assembled into the executable, and a launcher without PAYLOAD carries none. The executable
-# relinks when the payload, manifest or icon change; its LAUNCHER_PAYLOAD property names the zip.
+# (default: the LAUNCHER_* entries above; each KEY of resources/launcher_settings.inc, such as
+# MAIN_PROGRAM or WORKING_FOLDER, sets that setting); POSIX has no resources, so there the
+# archive's bytes are assembled into the executable, and a launcher without PAYLOAD carries
+# none. MAIN replaces the entry point (launcher/main.cpp) by another, a benchmark's say. The
+# executable relinks when the payload, manifest or icon change; its LAUNCHER_PAYLOAD property
+# names the zip.
 function(add_launcher_executable name)
-    launcher_setting_keys(settings)
-    set(branding ICON VERSION PRODUCT_NAME DESCRIPTION COMPANY COPYRIGHT ${settings})
-    cmake_parse_arguments(PARSE_ARGV 1 arg "EXCLUDE_FROM_ALL" "PAYLOAD;${branding}" "DEPENDS")
+    set(settings ${LAUNCHER_SETTING_KEYS})
+    set(branding ICON VERSION PRODUCT_NAME DESCRIPTION COMPANY COPYRIGHT EXECUTION_LEVEL
+        ${settings})
+    cmake_parse_arguments(PARSE_ARGV 1 arg "EXCLUDE_FROM_ALL" "PAYLOAD;MAIN;${branding}" "DEPENDS")
     set(exclude "")
     if(arg_EXCLUDE_FROM_ALL)
         set(exclude EXCLUDE_FROM_ALL)
     endif()
-    add_executable(${name} ${exclude} ${PROJECT_SOURCE_DIR}/launcher/main.cpp)
+    if(NOT arg_MAIN)
+        set(arg_MAIN ${PROJECT_SOURCE_DIR}/launcher/main.cpp)
+    endif()
+    add_executable(${name} ${exclude} ${arg_MAIN})
     target_link_libraries(${name} PRIVATE launcher_core)
     set_target_properties(${name} PROPERTIES LAUNCHER_PAYLOAD "${arg_PAYLOAD}")
     if(arg_DEPENDS)
@@ -99,9 +94,16 @@ function(add_launcher_executable name)
         endforeach()
         launcher_check_icon("${name_ICON}" "${arg_ICON}")
         launcher_check_version(version "${name_VERSION}" "${arg_VERSION}")
+        launcher_check_execution_level("${name_EXECUTION_LEVEL}" "${arg_EXECUTION_LEVEL}")
 
+        # The built manifest, with the level asked for in place of its own.
         set(resources ${PROJECT_SOURCE_DIR}/resources)
-        set(LAUNCHER_RC_MANIFEST ${resources}/launcher.manifest)
+        file(READ ${resources}/launcher.manifest manifest)
+        list(GET LAUNCHER_EXECUTION_LEVELS 0 builtLevel)
+        string(REPLACE "level=\"${builtLevel}\"" "level=\"${arg_EXECUTION_LEVEL}\"" manifest
+               "${manifest}")
+        set(LAUNCHER_RC_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/${name}.manifest)
+        file(CONFIGURE OUTPUT ${LAUNCHER_RC_MANIFEST} CONTENT "${manifest}" @ONLY)
         set(LAUNCHER_RC_ICON ${arg_ICON})
         set(LAUNCHER_RC_PAYLOAD ${arg_PAYLOAD})
         set(LAUNCHER_RC_VERSION_COMMAS ${version_COMMAS})
@@ -116,9 +118,15 @@ function(add_launcher_executable name)
         launcher_version_string(strings ProductName "${name_PRODUCT_NAME}" "${arg_PRODUCT_NAME}")
         launcher_version_string(strings ProductVersion "${name_VERSION}" "${version}")
         set(LAUNCHER_RC_STRINGS "${strings}")
+        # The string table: a row per setting, as the resource script writes it.
+        set(rows "")
         foreach(key ${settings})
-            launcher_check_setting(LAUNCHER_RC_${key} ${key} "${name_${key}}" "${arg_${key}}")
+            launcher_check_setting(text ${key} "${name_${key}}" "${arg_${key}}")
+            string(APPEND rows "    ${LAUNCHER_SETTING_${key}_ID} \"${text}\"\n")
         endforeach()
+        launcher_check_settings_together("${arg_WINDOW_CLASS}" "${arg_WINDOW_TITLE}"
+                                         "${name_WINDOW_CLASS} and ${name_WINDOW_TITLE}")
+        set(LAUNCHER_RC_STRING_ROWS "${rows}")
 
         set(rc ${CMAKE_CURRENT_BINARY_DIR}/${name}_resources.rc)
         configure_file(${resources}/launcher.rc.in ${rc} @ONLY)
@@ -130,6 +138,9 @@ function(add_launcher_executable name)
             COMPILE_OPTIONS "--codepage=65001;--include-dir=${resources}"
             OBJECT_DEPENDS
                 "${arg_PAYLOAD};${LAUNCHER_RC_MANIFEST};${LAUNCHER_RC_ICON};${resources}/launcher_contract.h")
+        # A change of the list or of the built manifest configures again.
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                     ${LAUNCHER_SETTINGS_LIST} ${resources}/launcher.manifest)
     elseif(arg_PAYLOAD)
         # A copy of the embedding source per launcher, so that each one's object depends on its
         # own archive.

@@ -3,19 +3,23 @@
 // it loaded. When ZANDRO_REPORT names a file, the same facts are written there (UTF-8, one
 // "key=value" line each) once the window exists, so scripts and tests can read what it saw.
 // ZANDRO_WINDOW_CLASS and ZANDRO_WINDOW_TITLE give the window another class and title, as
-// another application packed into a launcher of its own has.
+// another application packed into a launcher of its own has. The report also says whether the
+// process runs elevated.
 #include <windows.h>
 
 #include <string>
 
 #include "demo/zandrolib.h"
-#include "resources/launcher_contract.h"
 
 namespace {
 
-// The window that a launcher built here looks for.
-const wchar_t kClassName[] = L"" LAUNCHER_DEFAULT_WINDOW_CLASS;
-const wchar_t kTitle[] = L"" LAUNCHER_DEFAULT_WINDOW_TITLE;
+// The window that a launcher built here looks for: the defaults of its settings.
+#define LAUNCHER_SETTING(id, key, member, option, rule, limit, choices, value, help) \
+    const wchar_t kDefault_##key[] = L"" value;
+#include "resources/launcher_settings.inc"
+#undef LAUNCHER_SETTING
+const wchar_t* const kClassName = kDefault_WINDOW_CLASS;
+const wchar_t* const kTitle = kDefault_WINDOW_TITLE;
 // The window shows only the start of a long Path; the report carries the whole value.
 const size_t kShownPathUnits = 160;
 
@@ -25,6 +29,7 @@ struct Facts {
     std::wstring directory;
     std::wstring path;
     std::wstring library;
+    std::wstring elevated;
 };
 
 Facts g_facts;
@@ -70,6 +75,19 @@ std::wstring DescribeLibrary() {
     return text;
 }
 
+// Whether the process runs with an elevated token: "1", "0", or "unknown".
+std::wstring Elevation() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return L"unknown";
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const BOOL read =
+        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    if (!read) return L"unknown";
+    return elevation.TokenIsElevated != 0 ? L"1" : L"0";
+}
+
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return "";
     int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
@@ -88,6 +106,7 @@ void WriteReport(const std::wstring& target) {
     text += "directory=" + Utf8(g_facts.directory) + "\n";
     text += "path=" + Utf8(g_facts.path) + "\n";
     text += "library=" + Utf8(g_facts.library) + "\n";
+    text += "elevated=" + Utf8(g_facts.elevated) + "\n";
     std::wstring partial = target + L".part";
     HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -142,6 +161,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     g_facts.directory = CurrentDirectory();
     g_facts.path = Environment(L"Path");
     g_facts.library = DescribeLibrary();
+    g_facts.elevated = Elevation();
 
     std::wstring className = Environment(L"ZANDRO_WINDOW_CLASS");
     std::wstring title = Environment(L"ZANDRO_WINDOW_TITLE");

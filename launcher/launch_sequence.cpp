@@ -10,10 +10,14 @@ namespace {
 // What the user is told once the launcher has let go of everything.
 enum class Outcome { Started, AlreadyOpen, NotStarted, StartFailed };
 
-// Brings the application's window to the front when it has one.
+// Brings the application's window to the front when it has one. An empty class or title is not
+// matched (the settings never leave both empty).
 bool BringWindowForward(const LauncherSettings& settings) {
+    const auto matched = [](const std::u16string& text) {
+        return text.empty() ? nullptr : text.c_str();
+    };
     const PlatformWindow running =
-        PlatformFindWindow(settings.windowClass.c_str(), settings.windowTitle.c_str());
+        PlatformFindWindow(matched(settings.windowClass), matched(settings.windowTitle));
     if (running != 0) PlatformSetForegroundWindow(running);
     return running != 0;
 }
@@ -25,18 +29,20 @@ Outcome Launch(const LauncherSettings& settings, const FolderNames& names, bool 
                FreshFolder* fresh, uint32_t* error) {
     // The other launcher started the application meanwhile.
     if (waited && BringWindowForward(settings)) return Outcome::AlreadyOpen;
-    ExtractedPayload payload = ExtractPayload(names);
+    ProgressWindow progress = StartProgress(settings);
+    ExtractedPayload payload = ExtractPayload(names, &progress);
     *fresh = payload.fresh;
     Outcome outcome = Outcome::NotStarted;
     if (payload.state == PayloadState::Ready) {
         PrependToPath(payload.folderText);
         // The folder, and the main program in it, stay held until the child has started; from
         // then on the child holds the folder in place for as long as it runs.
-        const std::u16string child = JoinPath(payload.folderText, settings.mainProgram);
+        const ChildStart start =
+            PlanChildStart(payload.folderText, settings, PlatformGetCommandLine());
         const PlatformHandle pin = PlatformPinFolder(payload.fresh.folder);
         if (pin != kInvalidPlatformHandle) {
             outcome =
-                CreateChildProcess(child, pin, error) ? Outcome::Started : Outcome::StartFailed;
+                CreateChildProcess(start, pin, error) ? Outcome::Started : Outcome::StartFailed;
             PlatformCloseFile(pin);
         }
     } else if (payload.state == PayloadState::ApplicationRunning) {
@@ -45,6 +51,8 @@ Outcome Launch(const LauncherSettings& settings, const FolderNames& names, bool 
         BringWindowForward(settings);
         outcome = Outcome::AlreadyOpen;
     }
+    // The child has started, or a box comes.
+    EndProgress(&progress);
     if (payload.mainProgram != kInvalidPlatformHandle) PlatformCloseFile(payload.mainProgram);
     return outcome;
 }

@@ -7,6 +7,7 @@
 
 #include "launcher/folder_policy.h"
 #include "launcher/launcher_settings.h"
+#include "launcher/progress_window.h"
 #include "launcher/written_files.h"
 #include "platform/platform.h"
 
@@ -38,8 +39,8 @@ struct ExtractedPayload {
 
 // Forms the extraction folder text, makes the folder anew and unpacks the payload into it, then
 // checks that the folder holds exactly what this run wrote. A folder text that does not fit the
-// search path gets nothing made.
-ExtractedPayload ExtractPayload(const FolderNames& names);
+// search path gets nothing made. `progress` (may be null) is moved on as the payload is unpacked.
+ExtractedPayload ExtractPayload(const FolderNames& names, ProgressWindow* progress = nullptr);
 
 struct UnpackResult {
     WrittenFiles written;
@@ -50,9 +51,10 @@ struct UnpackResult {
 
 // Unpacks every entry of the archive in `data` into the held `folder`, whose path as the child
 // gets it is `folderText` (every path below it must fit the 260-unit paths), making sub-folders
-// inside it. False when the archive did not open.
+// inside it, and moving `progress` (may be null) on before each entry. False when the archive
+// did not open.
 bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, const void* data,
-                   uint32_t size, UnpackResult* result);
+                   uint32_t size, UnpackResult* result, ProgressWindow* progress = nullptr);
 
 // The directory text, one "\" unless the name starts with one, and the name.
 std::u16string JoinPath(const std::u16string& directory, const std::u16string& name);
@@ -60,12 +62,34 @@ std::u16string JoinPath(const std::u16string& directory, const std::u16string& n
 // Puts the folder and the search path's separator in front of the loader's search path variable.
 bool PrependToPath(const std::u16string& folder);
 
-// The child's command line: its path, unquoted, then an empty quoted argument.
-std::u16string ChildCommandLine(const std::u16string& childPath);
+// How the main program is started.
+struct ChildStart {
+    std::u16string path;         // the folder text and the main program
+    std::u16string commandLine;  // ChildCommandLine
+    std::u16string directory;    // its current folder; empty: the launcher's
+};
+
+// The start of the main program of the folder `folderText` as the settings ask: its arguments
+// after its path, then (when forwarded) the launcher's own from its `launcherCommandLine`, and
+// its working folder.
+ChildStart PlanChildStart(const std::u16string& folderText, const LauncherSettings& settings,
+                          const std::u16string& launcherCommandLine);
+
+// The child's path as its command line starts with it: in quotes when it holds a blank or a tab,
+// so that the program's own parsing reads one path; else as it is.
+std::u16string CommandLinePath(const std::u16string& path);
+
+// What follows the program's name on a command line, as it is: after the name (quoted, up to the
+// closing quote; else up to the first blank or tab) and the blanks and tabs after it.
+std::u16string ArgumentsOf(const std::u16string& commandLine);
+
+// The path (CommandLinePath), then each non-empty part, one blank before it.
+std::u16string ChildCommandLine(const std::u16string& childPath, const std::u16string& arguments,
+                                const std::u16string& forwarded);
 
 // Starts the main program without waiting, handing it `pin` (PlatformPinFolder) to inherit; false
 // with the system's error code when that fails.
-bool CreateChildProcess(const std::u16string& childPath, PlatformHandle pin, uint32_t* error);
+bool CreateChildProcess(const ChildStart& start, PlatformHandle pin, uint32_t* error);
 
 // Tells the user that the main program could not be started, with the error code.
 void ShowStartFailure(const LauncherSettings& settings, uint32_t error);

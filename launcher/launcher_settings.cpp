@@ -4,7 +4,7 @@
 
 namespace {
 
-bool Fail(std::u16string* reason, const char16_t* text) {
+bool Fail(std::u16string* reason, const std::u16string& text) {
     *reason = text;
     return false;
 }
@@ -81,8 +81,8 @@ bool CheckText(const std::u16string& text, size_t maxUnits, bool multiLine,
 }
 
 // Exactly one "%d" and no other "%": the text is a format, and the code goes where "%d" is.
-bool CheckStartFailedText(const std::u16string& text, std::u16string* reason) {
-    if (!CheckText(text, kMaxTextUnits, true, reason)) return false;
+bool CheckCodeText(const std::u16string& text, size_t maxUnits, std::u16string* reason) {
+    if (!CheckText(text, maxUnits, true, reason)) return false;
     const size_t first = text.find(u'%');
     if (first == std::u16string::npos || first + 1 == text.size() || text[first + 1] != u'd' ||
         text.find(u'%', first + 1) != std::u16string::npos) {
@@ -94,47 +94,86 @@ bool CheckStartFailedText(const std::u16string& text, std::u16string* reason) {
 
 }  // namespace
 
-const SettingField kSettingFields[9] = {
-    {LAUNCHER_STRING_MAIN_PROGRAM, &LauncherSettings::mainProgram},
-    {LAUNCHER_STRING_FOLDER_NAME, &LauncherSettings::folderName},
-    {LAUNCHER_STRING_WINDOW_CLASS, &LauncherSettings::windowClass},
-    {LAUNCHER_STRING_WINDOW_TITLE, &LauncherSettings::windowTitle},
-    {LAUNCHER_STRING_CAPTION, &LauncherSettings::caption},
-    {LAUNCHER_STRING_ERROR_CAPTION, &LauncherSettings::errorCaption},
-    {LAUNCHER_STRING_TEXT_RUNNING, &LauncherSettings::textRunning},
-    {LAUNCHER_STRING_TEXT_UNPACK_FAILED, &LauncherSettings::textUnpackFailed},
-    {LAUNCHER_STRING_TEXT_START_FAILED, &LauncherSettings::textStartFailed},
-};
+bool CheckChoice(const std::u16string& value, const std::u16string& choices,
+                 std::u16string* reason) {
+    std::u16string words;
+    for (size_t start = 0; start <= choices.size();) {
+        size_t end = choices.find(u'|', start);
+        if (end == std::u16string::npos) end = choices.size();
+        const std::u16string word = choices.substr(start, end - start);
+        if (word == value) return true;
+        words += (words.empty() ? u"" : end == choices.size() ? u" or " : u", ") + word;
+        start = end + 1;
+    }
+    return Fail(reason, u"it must be " + words);
+}
 
 LauncherSettings DefaultSettings() {
-    return {u"" LAUNCHER_DEFAULT_MAIN_PROGRAM,     u"" LAUNCHER_DEFAULT_FOLDER_NAME,
-            u"" LAUNCHER_DEFAULT_WINDOW_CLASS,     u"" LAUNCHER_DEFAULT_WINDOW_TITLE,
-            u"" LAUNCHER_DEFAULT_CAPTION,          u"" LAUNCHER_DEFAULT_ERROR_CAPTION,
-            u"" LAUNCHER_DEFAULT_TEXT_RUNNING,     u"" LAUNCHER_DEFAULT_TEXT_UNPACK_FAILED,
-            u"" LAUNCHER_DEFAULT_TEXT_START_FAILED};
+    LauncherSettings settings;
+    for (const SettingField& field : kSettingFields) settings.*field.member = field.defaultValue;
+    return settings;
 }
 
 bool CheckSetting(uint16_t id, const std::u16string& value, std::u16string* reason) {
-    switch (id) {
-        case LAUNCHER_STRING_MAIN_PROGRAM:
-            if (!CheckName(value, kPathUnits - 1, reason)) return false;
+    const SettingField* field = FindSetting(id);
+    if (field == nullptr) return Fail(reason, u"it is no setting of the launcher");
+    switch (field->rule) {
+        case SettingRule::ProgramName:
+            if (!CheckName(value, field->limit, reason)) return false;
             return EndsWithExe(value) || Fail(reason, u"it must end with .exe");
-        case LAUNCHER_STRING_FOLDER_NAME:
-            if (!CheckName(value, kMaxExtractionFolderUnits, reason)) return false;
+        case SettingRule::FolderName:
+            if (!CheckName(value, field->limit, reason)) return false;
             return !LooksMovedAside(value) ||
                    Fail(reason, u"it ends with .old- and a number, as a folder moved aside does");
-        case LAUNCHER_STRING_WINDOW_CLASS:
-            return CheckText(value, kMaxWindowClassUnits, false, reason);
-        case LAUNCHER_STRING_WINDOW_TITLE:
-        case LAUNCHER_STRING_CAPTION:
-        case LAUNCHER_STRING_ERROR_CAPTION:
-            return CheckText(value, kMaxTextUnits, false, reason);
-        case LAUNCHER_STRING_TEXT_RUNNING:
-        case LAUNCHER_STRING_TEXT_UNPACK_FAILED:
-            return CheckText(value, kMaxTextUnits, true, reason);
-        case LAUNCHER_STRING_TEXT_START_FAILED:
-            return CheckStartFailedText(value, reason);
-        default:
-            return Fail(reason, u"it is no setting of the launcher");
+        case SettingRule::LineOrEmpty:
+            return value.empty() || CheckText(value, field->limit, false, reason);
+        case SettingRule::Line:
+            return CheckText(value, field->limit, false, reason);
+        case SettingRule::Text:
+            return CheckText(value, field->limit, true, reason);
+        case SettingRule::CodeText:
+            return CheckCodeText(value, field->limit, reason);
+        case SettingRule::Choice:
+        case SettingRule::Switch:
+            return CheckChoice(value, field->choices, reason);
     }
+    return Fail(reason, u"it is no setting of the launcher");
+}
+
+bool CheckSettingsTogether(const LauncherSettings& settings, std::u16string* reason) {
+    // FindWindowW with neither would take any window at all for the running copy.
+    if (settings.windowClass.empty() && settings.windowTitle.empty()) {
+        return Fail(reason,
+                    u"the window class and the window title are both empty: one of them must "
+                    u"name the running copy's window");
+    }
+    return true;
+}
+
+std::u16string StoredSetting(const std::u16string& value) {
+    return value.empty() ? std::u16string(1, u'\0') : value;
+}
+
+std::u16string SettingOfStored(const std::u16string& stored) {
+    return stored == std::u16string(1, u'\0') ? std::u16string() : stored;
+}
+
+LauncherSettings SettingsOfTable(const StoredStrings& stored) {
+    LauncherSettings settings = DefaultSettings();
+    for (const SettingField& field : kSettingFields) {
+        const auto found = stored.find(field.id);
+        if (found == stored.end() || found->second.empty()) continue;  // as missing
+        // A value the rules refuse would misbehave where it is used: its default serves instead,
+        // and the other values stand.
+        const std::u16string value = SettingOfStored(found->second);
+        std::u16string reason;
+        if (CheckSetting(field.id, value, &reason)) settings.*field.member = value;
+    }
+    std::u16string reason;
+    if (!CheckSettingsTogether(settings, &reason)) {
+        const LauncherSettings defaults = DefaultSettings();
+        settings.windowClass = defaults.windowClass;
+        settings.windowTitle = defaults.windowTitle;
+    }
+    return settings;
 }

@@ -1,4 +1,5 @@
-// The program's entry point: the launch sequence is all it does. The command line is not read.
+// The program's entry point: the launch sequence is all it does. Its command line is read only
+// to be handed on to the main program, when the settings ask for that.
 #include "launcher/launcher.h"
 #include "platform/platform.h"
 

@@ -1,20 +1,15 @@
-// The launcher's names and texts from its own string table, which a packed launcher may carry
-// with values of its own.
+// The launcher's settings from its own string table, which a packed launcher may carry with values
+// of its own.
 #include <string>
 
 #include "launcher/launcher.h"
 #include "platform/platform.h"
 
 LauncherSettings LoadLauncherSettings() {
-    LauncherSettings settings = DefaultSettings();
+    StoredStrings stored;
     for (const SettingField& field : kSettingFields) {
-        std::u16string value;
-        std::u16string reason;
-        // A value the rules refuse would misbehave where it is used: its default serves instead,
-        // and the other values stand.
-        if (PlatformLoadString(field.id, &value) && CheckSetting(field.id, value, &reason)) {
-            settings.*field.member = value;
-        }
+        std::u16string text;
+        if (PlatformLoadString(field.id, &text)) stored[field.id] = text;
     }
-    return settings;
+    return SettingsOfTable(stored);
 }

@@ -71,7 +71,7 @@ std::u16string JoinPath(const std::u16string& directory, const std::u16string& n
 }
 
 bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, const void* data,
-                   uint32_t size, UnpackResult* result) {
+                   uint32_t size, UnpackResult* result, ProgressWindow* progress) {
     result->written.clear();
     result->complete = false;
     ZipArchive* archive = OpenZipFromMemory(data, size);
@@ -80,8 +80,10 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
     const std::u16string root = folderText + u'\\';
     FolderChain chain{folder, {}, {}};
     bool complete = true;
+    uint64_t unpacked = 0;  // the payload's bytes behind, by the entries' compressed sizes
     ZipEntryInfo entry;
     for (int32_t index = 0;; ++index) {
+        if (progress != nullptr) AdvanceProgress(progress, unpacked, size);
         const ZipResult found = GetZipEntry(archive, index, &entry);
         // An entry whose name cannot be converted is skipped; past the last entry the list ends,
         // and any other failure leaves the rest of the payload unread.
@@ -90,6 +92,7 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
             complete = complete && found == ZipBadArgument;
             break;
         }
+        unpacked += entry.compressedSize;
         const std::u16string name = entry.name;
         if (!IsSafeEntryName(name.c_str())) continue;
         const std::u16string path = NormalizedPath(name.c_str());
@@ -111,7 +114,7 @@ bool UnpackArchive(PlatformHandle folder, const std::u16string& folderText, cons
     return true;
 }
 
-ExtractedPayload ExtractPayload(const FolderNames& names) {
+ExtractedPayload ExtractPayload(const FolderNames& names, ProgressWindow* progress) {
     ExtractedPayload result{PayloadState::Failed, u"", NoFreshFolder(), kInvalidPlatformHandle};
     char16_t tempPath[kTempPathUnits] = {};
     const uint32_t length = PlatformGetTempPath(kTempPathUnits - 1, tempPath);
@@ -137,7 +140,8 @@ ExtractedPayload ExtractPayload(const FolderNames& names) {
     result.folderText = childText;
 
     UnpackResult unpacked;
-    if (!UnpackArchive(folder, childText, payload, payloadSize, &unpacked) || !unpacked.complete) {
+    if (!UnpackArchive(folder, childText, payload, payloadSize, &unpacked, progress) ||
+        !unpacked.complete) {
         return result;
     }
     // Held from here until the child has started, so that what the check saw is what starts.

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "packer/setting_options.h"
 #include "packer/text.h"
 
 const char16_t kPackUsage[] =
@@ -22,19 +23,32 @@ const char16_t kPackUsage[] =
     u"  --original-filename NAME  its OriginalFilename (default: OUTPUT's file name)\n"
     u"  --internal-name NAME  its InternalName (default: that name without its extension)\n"
     u"  --level 0-9           deflate level for a folder SOURCE (default 9, 0 stores)\n"
+    u"  --execution-level requireAdministrator|highestAvailable|asInvoker\n"
+    u"                        what the launcher's manifest asks Windows for (default\n"
+    u"                        requireAdministrator: a prompt for administrator rights)\n"
     u"\n"
     u"The launcher's names and texts (each kept as LAUNCHER has it unless given):\n"
     u"  --main-program NAME.exe  the program it starts, at the top of SOURCE\n"
     u"  --folder-name NAME       its folder in %TEMP%, a name of its application's own\n"
     u"  --window-class TEXT      the class and title of the application's window, by which\n"
-    u"  --window-title TEXT        a running copy is found and brought to the front\n"
-    u"  --caption TEXT           caption of the first two boxes (default: the window title)\n"
+    u"  --window-title TEXT        a running copy is found and brought to the front; one of\n"
+    u"                           them may be \"\", and then only the other is matched\n"
+    u"  --caption TEXT           caption of the first two boxes (default: the window title,\n"
+    u"                           or the main program's name when the title is \"\")\n"
     u"  --error-caption TEXT     caption of the box for a failed start\n"
     u"  --text-running TEXT      box text: the application is running already\n"
     u"  --text-unpack-failed TEXT  box text: unpacking failed or a file is in use\n"
     u"  --text-start-failed TEXT   box text: the start failed; one %d shows the error code\n"
     u"  --texts en|zh            the three box texts and the error caption in English, or\n"
     u"                           the launcher's own Chinese ones; options above win\n"
+    u"\n"
+    u"How the main program starts (each kept as LAUNCHER has it unless given):\n"
+    u"  --arguments TEXT         what follows its path on its command line (default \"\",\n"
+    u"                           one empty argument; none for another --main-program)\n"
+    u"  --forward-arguments      the launcher's own arguments follow (=off: no longer)\n"
+    u"  --working-folder launcher|application\n"
+    u"                           its current folder: the launcher's (default), or its own\n"
+    u"  --progress               a window shows the progress of a long unpacking (=off: none)\n"
     u"\n"
     u"  --dry-run             check everything and show what OUTPUT's launcher would use: its\n"
     u"                        names and texts, folder, main program and size; write nothing\n"
@@ -50,33 +64,24 @@ const char16_t kPackUsage[] =
 
 namespace {
 
-// Options that take a value: the version record's key that a version text sets, or the string
-// id of a launcher setting.
+// Options that take a value, but for the launcher's settings (packer/setting_options.h): the
+// version record's key that a version text sets.
 struct ValueOption {
     const char16_t* name;
     const char16_t* versionKey;  // null for all but the version texts
-    uint16_t settingId;          // 0 for all but the launcher's settings
 };
 constexpr ValueOption kOptions[] = {
-    {u"--icon", nullptr, 0},
-    {u"--version", nullptr, 0},
-    {u"--level", nullptr, 0},
-    {u"--texts", nullptr, 0},
-    {u"--product-name", u"ProductName", 0},
-    {u"--description", u"FileDescription", 0},
-    {u"--company", u"CompanyName", 0},
-    {u"--copyright", u"LegalCopyright", 0},
-    {u"--original-filename", u"OriginalFilename", 0},
-    {u"--internal-name", u"InternalName", 0},
-    {u"--main-program", nullptr, LAUNCHER_STRING_MAIN_PROGRAM},
-    {u"--folder-name", nullptr, LAUNCHER_STRING_FOLDER_NAME},
-    {u"--window-class", nullptr, LAUNCHER_STRING_WINDOW_CLASS},
-    {u"--window-title", nullptr, LAUNCHER_STRING_WINDOW_TITLE},
-    {u"--caption", nullptr, LAUNCHER_STRING_CAPTION},
-    {u"--error-caption", nullptr, LAUNCHER_STRING_ERROR_CAPTION},
-    {u"--text-running", nullptr, LAUNCHER_STRING_TEXT_RUNNING},
-    {u"--text-unpack-failed", nullptr, LAUNCHER_STRING_TEXT_UNPACK_FAILED},
-    {u"--text-start-failed", nullptr, LAUNCHER_STRING_TEXT_START_FAILED},
+    {u"--icon", nullptr},
+    {u"--version", nullptr},
+    {u"--level", nullptr},
+    {u"--texts", nullptr},
+    {u"--execution-level", nullptr},
+    {u"--product-name", u"ProductName"},
+    {u"--description", u"FileDescription"},
+    {u"--company", u"CompanyName"},
+    {u"--copyright", u"LegalCopyright"},
+    {u"--original-filename", u"OriginalFilename"},
+    {u"--internal-name", u"InternalName"},
 };
 
 // Options that take no value.
@@ -102,8 +107,10 @@ constexpr TextSet kTextSets[] = {
     {u"en", u"Error", u"The application is already running.",
      u"Could not unpack the application, or one of its files is in use.",
      u"Could not start the application (error %d)."},
-    {u"zh", u"" LAUNCHER_DEFAULT_ERROR_CAPTION, u"" LAUNCHER_DEFAULT_TEXT_RUNNING,
-     u"" LAUNCHER_DEFAULT_TEXT_UNPACK_FAILED, u"" LAUNCHER_DEFAULT_TEXT_START_FAILED},
+    {u"zh", FindSetting(LAUNCHER_STRING_ERROR_CAPTION)->defaultValue,
+     FindSetting(LAUNCHER_STRING_TEXT_RUNNING)->defaultValue,
+     FindSetting(LAUNCHER_STRING_TEXT_UNPACK_FAILED)->defaultValue,
+     FindSetting(LAUNCHER_STRING_TEXT_START_FAILED)->defaultValue},
 };
 
 bool HasSetting(const SettingValues& values, uint16_t id) {
@@ -113,7 +120,7 @@ bool HasSetting(const SettingValues& values, uint16_t id) {
     return false;
 }
 
-// What the single options leave unset: the texts of --texts, and the caption from the title.
+// What the single options leave unset: the texts of --texts, and the caption from a title.
 void CompleteSettings(const TextSet* texts, SettingValues* values) {
     SettingValues implied;  // copies: `values` grows below
     if (texts != nullptr) {
@@ -123,7 +130,7 @@ void CompleteSettings(const TextSet* texts, SettingValues* values) {
                    {LAUNCHER_STRING_TEXT_START_FAILED, texts->startFailed}};
     }
     for (const auto& value : *values) {
-        if (value.first == LAUNCHER_STRING_WINDOW_TITLE) {
+        if (value.first == LAUNCHER_STRING_WINDOW_TITLE && !value.second.empty()) {
             implied.emplace_back(LAUNCHER_STRING_CAPTION, value.second);
         }
     }
@@ -133,30 +140,26 @@ void CompleteSettings(const TextSet* texts, SettingValues* values) {
 }
 
 // A main program given with its folder: the launcher starts a file at the top of its folder.
-std::u16string MainProgramPathReason(const std::u16string& path) {
+// False with the reason for such a value.
+bool NamesNoFolder(const SettingField& setting, const std::u16string& path, std::u16string* error) {
     const size_t cut = path.find_last_of(u"/\\");
+    if (setting.id != LAUNCHER_STRING_MAIN_PROGRAM || cut == std::u16string::npos ||
+        cut + 1 == path.size()) {
+        return true;
+    }
     const std::u16string name = path.substr(cut + 1);
-    return u"--main-program " + Quoted(path) +
-           u" is refused: the main program is a file at the top of SOURCE, named without a " +
-           u"folder. To start " + name + u" from " + Quoted(path.substr(0, cut)) +
-           u", pack that folder as SOURCE, with --main-program " + name;
+    return Fail(error, u"--main-program " + Quoted(path) +
+                           u" is refused: the main program is a file at the top of SOURCE, "
+                           u"named without a folder. To start " +
+                           name + u" from " + Quoted(path.substr(0, cut)) +
+                           u", pack that folder as SOURCE, with --main-program " + name);
 }
 
 bool ApplyOption(const ValueOption& option, const std::u16string& value, PackOptions* options,
                  std::u16string* error) {
     const std::u16string name = option.name;
     std::u16string reason;
-    const size_t folderEnd = value.find_last_of(u"/\\");
-    if (option.settingId == LAUNCHER_STRING_MAIN_PROGRAM && folderEnd != std::u16string::npos &&
-        folderEnd + 1 < value.size()) {
-        return Fail(error, MainProgramPathReason(value));
-    }
-    if (option.settingId != 0) {
-        if (!CheckSetting(option.settingId, value, &reason)) {
-            return Fail(error, name + u" " + Quoted(value) + u" is refused: " + reason);
-        }
-        options->settings.emplace_back(option.settingId, value);
-    } else if (option.versionKey != nullptr) {
+    if (option.versionKey != nullptr) {
         options->version.texts.emplace_back(option.versionKey, value);
     } else if (name == u"--icon") {
         if (value.empty()) return Fail(error, u"--icon needs a file");
@@ -174,24 +177,24 @@ bool ApplyOption(const ValueOption& option, const std::u16string& value, PackOpt
         if (value != u"en" && value != u"zh") {
             return Fail(error, u"--texts needs en or zh; got " + Quoted(value));
         }
-    } else {
+    } else if (name == u"--execution-level") {
+        if (!CheckChoice(value, u"" LAUNCHER_EXECUTION_LEVELS, &reason)) {
+            return Fail(error, u"--execution-level " + Quoted(value) + u" is refused: " + reason);
+        }
+        options->executionLevel = value;
+    } else if (name == u"--level") {
         if (value.size() != 1 || value[0] < u'0' || value[0] > u'9') {
             return Fail(error, u"--level needs a number from 0 to 9; got \"" + value + u"\"");
         }
         options->level = value[0] - u'0';
         options->levelGiven = true;
+    } else {
+        return Fail(error, u"unknown option " + name);
     }
     return true;
 }
 
 }  // namespace
-
-const char16_t* SettingOptionName(uint16_t id) {
-    for (const ValueOption& option : kOptions) {
-        if (option.settingId == id) return option.name;
-    }
-    return u"";
-}
 
 bool ParseVersionNumbers(const std::u16string& text, uint16_t numbers[4]) {
     size_t at = 0;
@@ -252,16 +255,23 @@ bool ParseCommandLine(const std::vector<std::u16string>& args, PackOptions* opti
         for (const ValueOption& candidate : kOptions) {
             if (name == candidate.name) option = &candidate;
         }
-        if (option == nullptr) return Fail(error, u"unknown option " + name);
+        const SettingField* setting = FindSettingOption(name);
+        if (option == nullptr && setting == nullptr) return Fail(error, u"unknown option " + name);
         std::u16string value;
         if (equals != std::u16string::npos) {
             value = arg.substr(equals + 1);
+        } else if (setting != nullptr && setting->rule == SettingRule::Switch) {
+            value = kSwitchOn;
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
             return Fail(error, name + u" needs a value");
         }
-        if (!ApplyOption(*option, value, options, error)) return false;
+        if (setting != nullptr ? !NamesNoFolder(*setting, value, error) ||
+                                     !ApplySettingOption(*setting, value, &options->settings, error)
+                               : !ApplyOption(*option, value, options, error)) {
+            return false;
+        }
         for (const TextSet& set : kTextSets) {
             if (name == u"--texts" && value == set.name) texts = &set;
         }

@@ -24,8 +24,7 @@ std::u16string DryRunReport(const LauncherSettings& settings,
     const std::u16string folder = u"%TEMP%\\" + settings.folderName;
     std::u16string report = u"Dry run: nothing was written. The launcher would use:\n";
     for (const SettingField& field : kSettingFields) {
-        report += u"  " + Padded(SettingOptionName(field.id), 22) + u" " +
-                  Quoted(settings.*field.member) + u"\n";
+        report += u"  " + Padded(field.option, 22) + u" " + Quoted(settings.*field.member) + u"\n";
     }
     report += u"It would unpack " + Counted(payload.files, u"file", u"files") + u" and " +
               Counted(payload.folders, u"folder", u"folders") + u", " + SizeText(payload.bytes) +

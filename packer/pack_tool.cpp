@@ -6,11 +6,13 @@
 #include "packer/entry_names.h"
 #include "packer/folder_walk.h"
 #include "packer/icon_group.h"
+#include "packer/manifest.h"
 #include "packer/pack_report.h"
 #include "packer/pe_image.h"
 #include "packer/pe_writer.h"
 #include "packer/progress.h"
 #include "packer/resource_tree.h"
+#include "packer/setting_options.h"
 #include "packer/streamed_image.h"
 #include "packer/string_table.h"
 #include "packer/text.h"
@@ -207,13 +209,25 @@ int Run::Brand(ResourceTree* tree, uint16_t language) {
         Say(u"Replacing the icon by the " + Counted(images.size(), u"image", u"images") + u" of " +
             Quoted(options.icon));
     }
-    if (!options.settings.empty()) {
-        if (!SetStrings(tree, options.settings, language, &error)) {
+    SettingValues values = options.settings;
+    std::vector<std::u16string> notes;
+    if (!CompleteFromLauncher(SettingsOfTree(*tree, language), &values, &notes, &error)) {
+        return Refuse(error);
+    }
+    for (const std::u16string& note : notes) Say(note);
+    if (!values.empty()) {
+        if (!SetStrings(tree, values, language, &error)) {
             return Refuse(u"LAUNCHER " + Quoted(options.launcher) + u": " + error);
         }
         Say(u"Setting the launcher's names and texts");
     }
     settings = SettingsOfTree(*tree, language);
+    if (!options.executionLevel.empty()) {
+        if (!SetExecutionLevel(tree, options.executionLevel, &error)) {
+            return Refuse(u"LAUNCHER " + Quoted(options.launcher) + u": " + error);
+        }
+        Say(u"Setting the execution level " + options.executionLevel);
+    }
     return EditVersion(tree);
 }
 

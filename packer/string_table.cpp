@@ -34,7 +34,7 @@ ByteBuffer WriteStringBlock(const std::u16string strings[kStringsPerBlock]) {
 }
 
 LauncherSettings SettingsOfTree(const ResourceTree& tree, uint16_t language) {
-    LauncherSettings settings = DefaultSettings();
+    StoredStrings stored;
     for (const SettingField& field : kSettingFields) {
         const uint16_t block = BlockOf(field.id);
         const ResourceLeaf* chosen = nullptr;
@@ -44,11 +44,9 @@ LauncherSettings SettingsOfTree(const ResourceTree& tree, uint16_t language) {
         }
         std::u16string strings[kStringsPerBlock];
         if (chosen == nullptr || !ReadStringBlock(chosen->data, strings)) continue;
-        const std::u16string& value = strings[field.id % kStringsPerBlock];
-        std::u16string reason;
-        if (CheckSetting(field.id, value, &reason)) settings.*field.member = value;
+        stored[field.id] = strings[field.id % kStringsPerBlock];
     }
-    return settings;
+    return SettingsOfTable(stored);
 }
 
 bool SetStrings(ResourceTree* tree, const SettingValues& values, uint16_t language,
@@ -64,12 +62,12 @@ bool SetStrings(ResourceTree* tree, const SettingValues& values, uint16_t langua
                 *error = u"its string table is damaged (a string runs past its block's end)";
                 return false;
             }
-            strings[value.first % kStringsPerBlock] = value.second;
+            strings[value.first % kStringsPerBlock] = StoredSetting(value.second);
             leaf.data = WriteStringBlock(strings);
         }
         if (!found) {
             std::u16string strings[kStringsPerBlock];
-            strings[value.first % kStringsPerBlock] = value.second;
+            strings[value.first % kStringsPerBlock] = StoredSetting(value.second);
             tree->leaves.push_back({NumberKey(kResourceString), NumberKey(block), language, 0,
                                     WriteStringBlock(strings)});
         }

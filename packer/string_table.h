@@ -26,7 +26,8 @@ LauncherSettings SettingsOfTree(const ResourceTree& tree, uint16_t language);
 
 using SettingValues = std::vector<std::pair<uint16_t, std::u16string>>;
 
-// Sets the values in every language of the blocks that hold their ids, making a block in
-// `language` where there is none. False with the reason when a block is damaged.
+// Sets the values, in the form the table stores them (StoredSetting), in every language of the
+// blocks that hold their ids, making a block in `language` where there is none. False with the
+// reason when a block is damaged.
 bool SetStrings(ResourceTree* tree, const SettingValues& values, uint16_t language,
                 std::u16string* error);

@@ -20,6 +20,8 @@ constexpr uint32_t kOwnerWrite = 0200;
 constexpr uint32_t kTypeBits = 0170000;
 constexpr uint32_t kDirectoryType = 0040000;
 
+// CommandLineToArgvW's rules: blanks and tabs separate, double quotes group; backslashes are
+// literal but before a quote, where each pair gives one and an odd one makes the quote literal.
 std::vector<std::string> SplitArguments(const std::string& text) {
     std::vector<std::string> arguments;
     size_t i = 0;
@@ -28,11 +30,20 @@ std::vector<std::string> SplitArguments(const std::string& text) {
         if (i == text.size()) break;
         std::string argument;
         bool quoted = false;
-        for (; i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t')); ++i) {
-            if (text[i] == '"') {
-                quoted = !quoted;
+        while (i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t'))) {
+            size_t backslashes = 0;
+            for (; i < text.size() && text[i] == '\\'; ++i) ++backslashes;
+            if (i < text.size() && text[i] == '"') {
+                argument.append(backslashes / 2, '\\');
+                if (backslashes % 2 == 1) {
+                    argument += '"';
+                } else {
+                    quoted = !quoted;
+                }
+                ++i;
             } else {
-                argument += text[i];
+                argument.append(backslashes, '\\');
+                if (backslashes == 0) argument += text[i++];
             }
         }
         arguments.push_back(argument);
@@ -82,6 +93,24 @@ std::vector<std::string> ArgumentsAfterProgram(const char16_t* application,
         SplitArguments(Utf16ToUtf8(commandLine + (startsWithApplication ? skip : 0)));
     if (!startsWithApplication && !arguments.empty()) arguments.erase(arguments.begin());
     return arguments;
+}
+
+std::string QuotedArgument(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (const char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote, and before the closing one, are doubled.
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        quoted += c;
+        backslashes = 0;
+    }
+    quoted.append(2 * backslashes, '\\');
+    return quoted + "\"";
 }
 
 int CompareUnits(const char16_t* a, const char16_t* b) {

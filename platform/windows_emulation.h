@@ -20,10 +20,17 @@ int Windows1252ToWide(const char* text, char16_t* out, int outUnits);
 int FormatOneInteger(char16_t* buffer, const char16_t* format, int32_t value);
 
 // The arguments of `commandLine` after the program's name: the text of `application` itself when
-// the command line starts with it (it may hold blanks), else the first word. Blanks separate
-// arguments and double quotes group them (so "" is one empty argument).
+// the command line starts with it (it may hold blanks), else the first word. They are split as
+// CommandLineToArgvW splits them: blanks and tabs separate, double quotes group (so "" is one
+// empty argument), and backslashes are literal but before a quote (2n give n and the quote
+// groups; 2n+1 give n and a literal quote).
+
 std::vector<std::string> ArgumentsAfterProgram(const char16_t* application,
                                                const char16_t* commandLine);
+
+// The argument as ArgumentsAfterProgram reads it back: as it is, or quoted when it is empty or
+// holds a blank, a tab or a quote.
+std::string QuotedArgument(const std::string& argument);
 
 // Negative, 0 or positive as `a` sorts before, with or after `b`, unit by unit.
 int CompareUnits(const char16_t* a, const char16_t* b);

@@ -1,7 +1,7 @@
-/* What a launcher carries and the packer changes: the payload's resource, and the string table
-   of the names and texts the launcher works with, with the values of a launcher built here.
-   Read by the launcher, the packer and the resource script alike, so plain macros only. The
-   texts are UTF-8; C++ code takes them as u"" LAUNCHER_DEFAULT_... */
+/* What a launcher carries and the packer changes: the payload's resource, and the string table of
+   the settings the launcher works with (resources/launcher_settings.inc lists them, with their
+   ids, rules and the values of a launcher built here). Read by the launcher, the packer and the
+   resource script alike, so plain macros only. */
 #ifndef LAUNCHER_CONTRACT_H
 #define LAUNCHER_CONTRACT_H
 
@@ -11,25 +11,19 @@
 #define LAUNCHER_PAYLOAD_TYPE zip
 #define LAUNCHER_PAYLOAD_TYPE_NAME "zip"
 
-/* String ids (all in the table's first block, ids 0 to 15). */
-#define LAUNCHER_STRING_MAIN_PROGRAM 1  /* file name at the top of the folder, "*.exe" */
-#define LAUNCHER_STRING_FOLDER_NAME 2   /* the folder under the temporary directory */
-#define LAUNCHER_STRING_WINDOW_CLASS 3  /* the running copy's window: its class... */
-#define LAUNCHER_STRING_WINDOW_TITLE 4  /* ...and its title */
-#define LAUNCHER_STRING_CAPTION 5       /* caption of the "running" and "unpack failed" boxes */
-#define LAUNCHER_STRING_ERROR_CAPTION 6 /* caption of the "start failed" box */
-#define LAUNCHER_STRING_TEXT_RUNNING 7  /* the application is open already */
-#define LAUNCHER_STRING_TEXT_UNPACK_FAILED 8
-#define LAUNCHER_STRING_TEXT_START_FAILED 9 /* holds exactly one %d: the error code */
+/* The string table holds each setting as text, in no language of its own (language 0):
+   - a name or a text as it is;
+   - a Choice or a Switch as one of its words: "on" or "off", "launcher" or "application";
+   - an empty value (a LineOrEmpty setting left empty on purpose) as one zero unit (U+0000): the
+     table cannot tell an empty string from a missing one, and a missing string stands for the
+     default;
+   - a missing string, or one that breaks its setting's rule, as the default. */
 
-#define LAUNCHER_DEFAULT_MAIN_PROGRAM "zandro.exe"
-#define LAUNCHER_DEFAULT_FOLDER_NAME "VORNIX"
-#define LAUNCHER_DEFAULT_WINDOW_CLASS "vornix"
-#define LAUNCHER_DEFAULT_WINDOW_TITLE "Kelmora"
-#define LAUNCHER_DEFAULT_CAPTION "Kelmora"
-#define LAUNCHER_DEFAULT_ERROR_CAPTION "错误提示"
-#define LAUNCHER_DEFAULT_TEXT_RUNNING "程序已打开!"
-#define LAUNCHER_DEFAULT_TEXT_UNPACK_FAILED "释放文件失败或文件被占用！"
-#define LAUNCHER_DEFAULT_TEXT_START_FAILED "启动主程序失败，错误码:(%d)。"
+/* The manifest (RT_MANIFEST, id 1): its requestedExecutionLevel element asks for one of these
+   levels, the first one unless the build or the packer chose another (resources/launcher.manifest
+   is the manifest of a launcher built here). The level is no setting of the string table: the
+   system reads it before the launcher runs. */
+#define LAUNCHER_MANIFEST_ID 1
+#define LAUNCHER_EXECUTION_LEVELS "requireAdministrator|highestAvailable|asInvoker"
 
 #endif

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -70,6 +72,12 @@ PlatformWindow SystemFindWindow(const char16_t*, const char16_t*) { return 0; }
 
 void SystemSetForegroundWindow(PlatformWindow) {}
 
+PlatformWindow SystemOpenProgressWindow(const char16_t*) { return 0; }
+
+void SystemShowProgress(PlatformWindow, uint32_t) {}
+
+void SystemCloseProgressWindow(PlatformWindow) {}
+
 void SystemMessageBox(const char16_t* text, const char16_t* caption, uint32_t) {
     std::fprintf(stderr, "%s: %s\n", Utf16ToUtf8(caption).c_str(), Utf16ToUtf8(text).c_str());
 }
@@ -107,6 +115,20 @@ uint32_t SystemGetEnvironmentVariable(const char16_t* name, char16_t* buffer,
 
 bool SystemSetEnvironmentVariable(const char16_t* name, const char16_t* value) {
     return setenv(Utf16ToUtf8(name).c_str(), NativePath(value).c_str(), 1) == 0;
+}
+
+std::u16string SystemGetCommandLine() {
+    std::ifstream file("/proc/self/cmdline", std::ios::binary);
+    const std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string line;
+    for (size_t start = 0; start < all.size();) {
+        size_t end = all.find('\0', start);
+        if (end == std::string::npos) end = all.size();
+        if (start != 0) line += ' ';
+        line += QuotedArgument(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return Utf8ToUtf16(line.c_str());
 }
 
 bool SystemCreateProcess(const char16_t* application, char16_t* commandLine,

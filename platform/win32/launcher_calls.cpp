@@ -66,6 +66,10 @@ bool SystemSetEnvironmentVariable(const char16_t* name, const char16_t* value) {
     return SetEnvironmentVariableW(Wide(name), Wide(value)) != FALSE;
 }
 
+std::u16string SystemGetCommandLine() {
+    return reinterpret_cast<const char16_t*>(GetCommandLineW());
+}
+
 bool SystemCreateProcess(const char16_t* application, char16_t* commandLine,
                          const char16_t* directory, PlatformHandle pin, PlatformHandle* process,
                          PlatformHandle* thread) {

@@ -161,7 +161,7 @@ TEST_F(ConcurrentStarts, ALauncherShowingABoxKeepsNoOtherWaiting) {
     EXPECT_EQ(ReadMessageBox(box).text, L"启动主程序失败，错误码:(193)。");
 
     Report report = RunUntilReport(kAppLauncher);
-    EXPECT_EQ(report["commandline"], folderText_ + L"\\zandro.exe \"\"");
+    EXPECT_EQ(report["commandline"], commandLine_);
     CloseMessageBox(box);
     EXPECT_EQ(WaitForExit(failing, 20000), 0u);
 }

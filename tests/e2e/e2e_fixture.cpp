@@ -10,7 +10,8 @@ constexpr DWORD kReportTimeoutMs = 20000;
 
 void LauncherRun::SetUp() {
     CloseApplicationWindows();
-    // Blanks in the paths: the child's path is handed over unquoted in its command line.
+    // Blanks in the paths, as in a user name with a space: the child's path is quoted in its
+    // command line.
     root_ = DriverFolder() + L"e2e work\\";
     RemoveTree(root_);
     const std::wstring temp = root_ + L"temp dir\\";
@@ -35,6 +36,7 @@ void LauncherRun::SetUp() {
     ASSERT_EQ(tempPath_.back(), L'\\');
     folderText_ = tempPath_ + L"\\VORNIX";
     folder_ = tempPath_ + L"VORNIX";
+    commandLine_ = L"\"" + folderText_ + L"\\zandro.exe\" \"\"";
 }
 
 void LauncherRun::TearDown() { CloseApplicationWindows(); }
@@ -81,4 +83,11 @@ Report LauncherRun::RunUntilReport(const std::wstring& launcher, const std::wstr
     EXPECT_EQ(code, 0u) << "launcher exit code";
     EXPECT_TRUE(WaitForFile(report_, kReportTimeoutMs)) << "the application wrote no report";
     return ReadReport(report_);
+}
+
+DWORD LauncherRun::Pack(const std::wstring& arguments) {
+    LaunchedProcess run = StartProcess(kPacker, arguments, workDir_);
+    const DWORD code = WaitForExit(run, kPackTimeoutMs);
+    if (code == kTimedOut) EndProcess(run);
+    return code;
 }

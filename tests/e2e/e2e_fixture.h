@@ -23,6 +23,10 @@ constexpr wchar_t kHolderLauncher[] = L"launcher_holder.exe";  // no window; hol
 constexpr wchar_t kBigLauncher[] = L"launcher_big.exe";        // demo, 32 MiB and 300 small files
 constexpr wchar_t kNamedLauncher[] = L"launcher_named.exe";    // demo as Zorvex.exe, own texts
 
+// The packer beside them, and how long a packing may take.
+constexpr wchar_t kPacker[] = L"launcher-pack.exe";
+constexpr DWORD kPackTimeoutMs = 60000;
+
 using Report = std::map<std::string, std::wstring>;
 
 class LauncherRun : public ::testing::Test {
@@ -40,6 +44,10 @@ class LauncherRun : public ::testing::Test {
     // report of the application it started.
     Report RunUntilReport(const std::wstring& launcher, const std::wstring& arguments = L"");
 
+    // Runs launcher-pack.exe (beside the driver) with the arguments from the launcher's current
+    // directory; its exit status.
+    DWORD Pack(const std::wstring& arguments);
+
     std::wstring root_;        // everything the test touches, below the driver's folder
     std::wstring tempPath_;    // the temporary directory as GetTempPathW gives it ("\" at the end)
     std::wstring folderText_;  // the extraction folder as the launcher forms it ("\\VORNIX")
@@ -47,4 +55,7 @@ class LauncherRun : public ::testing::Test {
     std::wstring workDir_;     // the launcher's current directory
     std::wstring report_;      // where the application writes its report
     std::wstring path_;        // the Path the launcher inherits
+    // The demo's command line from a launcher built here: its path in quotes, since the paths
+    // hold blanks, then one empty argument.
+    std::wstring commandLine_;
 };

@@ -13,18 +13,23 @@ constexpr DWORD kPollMs = 50;
 constexpr int kBoxTextId = 0xFFFF;
 constexpr int kBoxIconIds[] = {0x0014, 0x0440};
 
-struct BoxSearch {
+constexpr wchar_t kBoxClass[] = L"#32770";
+
+struct WindowSearch {
     DWORD processId;
+    const wchar_t* className;
     HWND found;
 };
 
-BOOL CALLBACK FindBoxOfProcess(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<BoxSearch*>(data);
+BOOL CALLBACK FindWindowOfProcess(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<WindowSearch*>(data);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    wchar_t className[32] = {};
-    GetClassNameW(window, className, 32);
-    if (owner == search->processId && wcscmp(className, L"#32770") == 0 &&
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    const bool wanted = search->className != nullptr ? wcscmp(className, search->className) == 0
+                                                     : wcscmp(className, kBoxClass) != 0;
+    if ((search->processId == 0 || owner == search->processId) && wanted &&
         IsWindowVisible(window)) {
         search->found = window;
         return FALSE;
@@ -193,12 +198,17 @@ void EndProcess(LaunchedProcess& launched) {
     launched.process = nullptr;
 }
 
+HWND VisibleWindowOf(DWORD processId, const wchar_t* className) {
+    WindowSearch search = {processId, className, nullptr};
+    EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 HWND WaitForMessageBox(const LaunchedProcess& launched, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
     for (;;) {
-        BoxSearch search = {launched.id, nullptr};
-        EnumWindows(FindBoxOfProcess, reinterpret_cast<LPARAM>(&search));
-        if (search.found != nullptr) return search.found;
+        const HWND box = VisibleWindowOf(launched.id, kBoxClass);
+        if (box != nullptr) return box;
         if (WaitForSingleObject(launched.process, 0) == WAIT_OBJECT_0) return nullptr;
         if (GetTickCount() - start >= timeoutMs) return nullptr;
         PumpMessages();

@@ -44,6 +44,10 @@ struct BoxContents {
     BoxIcon icon = BoxIcon::Unknown;
 };
 
+// A visible top-level window of the process (0: of any process) and class (null: any but a
+// message box), or nullptr.
+HWND VisibleWindowOf(DWORD processId, const wchar_t* className);
+
 // The first message box (dialog class "#32770") that the process shows within `timeoutMs`, or
 // nullptr (at once when the process has ended without one).
 HWND WaitForMessageBox(const LaunchedProcess& launched, DWORD timeoutMs);

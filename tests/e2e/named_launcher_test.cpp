@@ -1,5 +1,6 @@
-// A launcher built with names and texts of its own (tests/e2e/CMakeLists.txt): its own folder,
-// main program, window and boxes, beside what a launcher with the defaults leaves.
+// A launcher built with settings of its own (tests/e2e/CMakeLists.txt): its own folder, main
+// program, arguments, working folder, window and boxes, beside what a launcher with the defaults
+// leaves.
 #include "tests/e2e/e2e_fixture.h"
 
 namespace {
@@ -19,8 +20,12 @@ TEST_F(NamedLauncher, UnpacksIntoItsOwnFolderAndStartsItsOwnProgram) {
     MakeFile(folder_ + L"\\left by the default launcher.txt", "theirs");
     MakeFolders(folder_ + L".old-3");
 
+    // Its arguments, and its own folder as its working folder (the launcher's arguments, which it
+    // forwards, are none).
     Report report = RunUntilReport(kNamedLauncher);
-    EXPECT_EQ(report["commandline"], tempPath_ + L"\\Zorvex Data\\Zorvex.exe \"\"");
+    EXPECT_EQ(report["commandline"],
+              L"\"" + tempPath_ + L"\\Zorvex Data\\Zorvex.exe\" --open \"a b\"");
+    EXPECT_EQ(report["directory"], namedFolder_);
     EXPECT_EQ(ReadFileBytes(namedFolder_ + L"\\readme.txt"), "the named application");
     EXPECT_TRUE(PathExists(namedFolder_ + L"\\zandrolib.dll"));
     // The default launcher's folder and what it moved aside are not this launcher's.

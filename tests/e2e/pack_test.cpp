@@ -11,9 +11,7 @@
 
 namespace {
 
-constexpr wchar_t kPacker[] = L"launcher-pack.exe";
 constexpr wchar_t kPacked[] = L"packed_app.exe";
-constexpr DWORD kPackTimeoutMs = 60000;
 constexpr DWORD kKeptBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                             FILE_ATTRIBUTE_DIRECTORY;
@@ -75,14 +73,6 @@ class PackedLauncher : public LauncherRun {
         LauncherRun::TearDown();
         SetFileAttributesW(output_.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(output_.c_str());
-    }
-
-    // Runs the packer from the work folder; its exit status.
-    DWORD Pack(const std::wstring& arguments) {
-        LaunchedProcess run = StartProcess(kPacker, arguments, workDir_);
-        const DWORD code = WaitForExit(run, kPackTimeoutMs);
-        if (code == kTimedOut) EndProcess(run);
-        return code;
     }
 
     // The folder to pack: the demo application and files of every kind, with known times.
@@ -241,7 +231,7 @@ TEST_F(PackedLauncher, UnpacksExactlyThePackedFolderWithTheNewIconAndVersion) {
 
     // Started as a user starts it.
     Report report = RunUntilReport(kPacked);
-    EXPECT_EQ(report["commandline"], folderText_ + L"\\zandro.exe \"\"");
+    EXPECT_EQ(report["commandline"], commandLine_);
     ExpectUnpackedAsTheSource();
 }
 
@@ -304,8 +294,9 @@ TEST_F(PackedLauncher, ApplicationsWithNamesOfTheirOwnRunSideBySide) {
         report_ = root_ + app.program + L".report.txt";
         ASSERT_TRUE(SetEnvironmentVariableW(L"ZANDRO_REPORT", report_.c_str()));
         Report report = RunUntilReport(app.launcher);
+        // Another main program gets no arguments of its own.
         EXPECT_EQ(report["commandline"],
-                  tempPath_ + L"\\" + app.folder + L"\\" + app.program + L" \"\"");
+                  L"\"" + tempPath_ + L"\\" + app.folder + L"\\" + app.program + L"\"");
         EXPECT_EQ(report["path"], tempPath_ + L"\\" + app.folder + L";" + path_);
     }
     for (const App& app : apps) {

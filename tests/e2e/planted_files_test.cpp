@@ -40,7 +40,7 @@ class PlantedFiles : public LauncherRun {
     // The application started from a new folder that holds its payload and nothing else.
     void ExpectStartedFromANewFolder() {
         Report report = RunUntilReport(kAppLauncher);
-        EXPECT_EQ(report["commandline"], folderText_ + L"\\zandro.exe \"\"");
+        EXPECT_EQ(report["commandline"], commandLine_);
         std::map<std::wstring, TreeEntry> tree = ListTree(folder_);
         std::vector<std::wstring> names;
         for (const auto& entry : tree) names.push_back(entry.first);

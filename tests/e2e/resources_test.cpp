@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "resources/launcher_contract.h"
+#include "launcher/launcher_settings.h"
 #include "tests/e2e/e2e_files.h"
 #include "tests/e2e/e2e_process.h"
 
@@ -60,13 +60,23 @@ TEST_F(LauncherImage, EachLauncherCarriesItsOwnPayload) {
     }
 }
 
-TEST_F(LauncherImage, ManifestAsksForAdministratorAndCommonControls6) {
-    Open(L"launcher.exe");
-    const std::string manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1));
-    for (const char* part : {"level=\"requireAdministrator\"", "uiAccess=\"false\"",
-                             "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
-                             "publicKeyToken=\"6595b64144ccf1df\"", "language=\"*\""}) {
-        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+// The product asks for administrator rights; the named launcher was built asking for none. Both
+// keep the common controls.
+TEST_F(LauncherImage, ManifestAsksForItsLevelAndCommonControls6) {
+    for (const auto& launcher : {std::make_pair(L"launcher.exe", "requireAdministrator"),
+                                 std::make_pair(L"launcher_named.exe", "asInvoker")}) {
+        SCOPED_TRACE(testing::Message() << launcher.first);
+        Open(launcher.first);
+        const std::string manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1));
+        for (const std::string& part :
+             {"level=\"" + std::string(launcher.second) + "\"", std::string("uiAccess=\"false\""),
+              std::string("name=\"Microsoft.Windows.Common-Controls\""),
+              std::string("version=\"6.0.0.0\""),
+              std::string("publicKeyToken=\"6595b64144ccf1df\""), std::string("language=\"*\"")}) {
+            EXPECT_NE(manifest.find(part), std::string::npos) << part;
+        }
+        FreeLibrary(module_);
+        module_ = nullptr;
     }
 }
 
@@ -145,20 +155,16 @@ TEST_F(LauncherImage, BrandingReachesIconAndVersionRecordAsGiven) {
     EXPECT_EQ(record.strings, expected);
 }
 
-// The string table as Windows reads it: the contract's defaults in the product, given values in
-// the named launcher (tests/e2e/CMakeLists.txt), and nothing beside the nine.
+// The string table as Windows reads it: the list's defaults in the product, given values in the
+// named launcher (tests/e2e/CMakeLists.txt), and nothing beside them.
 TEST_F(LauncherImage, StringTablesHoldTheDefaultsOrTheGivenValues) {
-    const std::map<UINT, std::wstring> defaults{
-        {LAUNCHER_STRING_MAIN_PROGRAM, L"" LAUNCHER_DEFAULT_MAIN_PROGRAM},
-        {LAUNCHER_STRING_FOLDER_NAME, L"" LAUNCHER_DEFAULT_FOLDER_NAME},
-        {LAUNCHER_STRING_WINDOW_CLASS, L"" LAUNCHER_DEFAULT_WINDOW_CLASS},
-        {LAUNCHER_STRING_WINDOW_TITLE, L"" LAUNCHER_DEFAULT_WINDOW_TITLE},
-        {LAUNCHER_STRING_CAPTION, L"" LAUNCHER_DEFAULT_CAPTION},
-        {LAUNCHER_STRING_ERROR_CAPTION, L"" LAUNCHER_DEFAULT_ERROR_CAPTION},
-        {LAUNCHER_STRING_TEXT_RUNNING, L"" LAUNCHER_DEFAULT_TEXT_RUNNING},
-        {LAUNCHER_STRING_TEXT_UNPACK_FAILED, L"" LAUNCHER_DEFAULT_TEXT_UNPACK_FAILED},
-        {LAUNCHER_STRING_TEXT_START_FAILED, L"" LAUNCHER_DEFAULT_TEXT_START_FAILED}};
+    std::map<UINT, std::wstring> listed;
+    for (const SettingField& field : kSettingFields) {
+        listed[field.id] = reinterpret_cast<const wchar_t*>(field.defaultValue);
+    }
+    const std::map<UINT, std::wstring>& defaults = listed;
     EXPECT_EQ(defaults.at(LAUNCHER_STRING_TEXT_RUNNING), L"\u7A0B\u5E8F\u5DF2\u6253\u5F00!");
+    EXPECT_EQ(defaults.size(), 13u);
     const std::map<UINT, std::wstring> named{
         {LAUNCHER_STRING_MAIN_PROGRAM, L"Zorvex.exe"},
         {LAUNCHER_STRING_FOLDER_NAME, L"Zorvex Data"},
@@ -169,7 +175,11 @@ TEST_F(LauncherImage, StringTablesHoldTheDefaultsOrTheGivenValues) {
         {LAUNCHER_STRING_TEXT_RUNNING, L"Zorvex l\u00E4uft schon!"},
         {LAUNCHER_STRING_TEXT_UNPACK_FAILED,
          L"Zorvex could not be unpacked.\nClose it and try again."},
-        {LAUNCHER_STRING_TEXT_START_FAILED, L"Zorvex did not start (%d): C:\\Zorvex"}};
+        {LAUNCHER_STRING_TEXT_START_FAILED, L"Zorvex did not start (%d): C:\\Zorvex"},
+        {LAUNCHER_STRING_ARGUMENTS, L"--open \"a b\""},
+        {LAUNCHER_STRING_FORWARD_ARGUMENTS, L"on"},
+        {LAUNCHER_STRING_WORKING_FOLDER, L"application"},
+        {LAUNCHER_STRING_PROGRESS, L"on"}};
     for (const auto& launcher : {std::make_pair(L"launcher.exe", &defaults),
                                  std::make_pair(L"launcher_named.exe", &named)}) {
         SCOPED_TRACE(testing::Message() << launcher.first);

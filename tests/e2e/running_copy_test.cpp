@@ -61,7 +61,7 @@ TEST_F(RunningCopy, WindowWithAnotherTitleOrClassDoesNotCount) {
     OpenWindow(L"vornix2", L"Kelmora");
 
     Report report = RunUntilReport(kAppLauncher);
-    EXPECT_EQ(report["commandline"], folderText_ + L"\\zandro.exe \"\"");
+    EXPECT_EQ(report["commandline"], commandLine_);
 }
 
 // A launcher built with a window of its own looks for that one alone, and says so in its own words.

@@ -65,7 +65,7 @@ TEST_F(Unpacking, ReplacesTheOldFolderAndRemovesIt) {
 
     // The child path keeps the doubled separator and is not quoted; the launcher's own
     // arguments are not passed on.
-    EXPECT_EQ(report["commandline"], folderText_ + L"\\zandro.exe \"\"");
+    EXPECT_EQ(report["commandline"], commandLine_);
     EXPECT_EQ(Canonical(report["module"]), Canonical(folder_ + L"\\zandro.exe"));
     EXPECT_EQ(report["path"], folderText_ + L";" + path_);
     EXPECT_EQ(report["directory"], workDir_);
@@ -87,7 +87,7 @@ TEST_F(Unpacking, CreatesTheFolderAndReplacesItsOwnReadOnlyFilesNextTime) {
     ASSERT_TRUE(DeleteFileW(report_.c_str()));
 
     Report second = RunUntilReport(kAppLauncher);
-    EXPECT_EQ(second["commandline"], folderText_ + L"\\zandro.exe \"\"");
+    EXPECT_EQ(second["commandline"], commandLine_);
     ExpectUnpackedApplication(folder_);
 }
 
@@ -117,7 +117,8 @@ TEST_F(Unpacking, ThroughALinkTheChildGetsTheFinalPath) {
 
     Report report = RunUntilReport(kAppLauncher);
     const std::wstring finalFolder = real + L"\\VORNIX";
-    EXPECT_EQ(Canonical(report["commandline"]), Canonical(finalFolder + L"\\zandro.exe \"\""));
+    EXPECT_EQ(Canonical(report["commandline"]),
+              Canonical(L"\"" + finalFolder + L"\\zandro.exe\" \"\""));
     EXPECT_EQ(Canonical(report["path"]), Canonical(finalFolder + L";" + path_));
     EXPECT_EQ(Canonical(report["library"]),
               Canonical(L"zandrolib loaded from " + finalFolder + L"\\zandrolib.dll"));
@@ -130,7 +131,7 @@ TEST_F(Unpacking, ProductLauncherStartsTheDemoApplication) {
     GTEST_SKIP() << "launcher.exe was built around another payload";
 #endif
     Report report = RunUntilReport(kDemoLauncher);
-    EXPECT_EQ(report["commandline"], folderText_ + L"\\zandro.exe \"\"");
+    EXPECT_EQ(report["commandline"], commandLine_);
     EXPECT_EQ(Canonical(report["library"]),
               Canonical(L"zandrolib loaded from " + folder_ + L"\\zandrolib.dll"));
     std::map<std::wstring, TreeEntry> tree = ListTree(folder_);

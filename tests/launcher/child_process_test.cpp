@@ -16,14 +16,62 @@ fs::path PlaceProbe(const fs::path& folder) {
     return folder / "zandro.exe";
 }
 
+LauncherSettings With(std::u16string LauncherSettings::*member, const std::u16string& value,
+                      LauncherSettings settings = DefaultSettings()) {
+    settings.*member = value;
+    return settings;
+}
+
 }  // namespace
 
-TEST(ChildCommandLine, IsThePathUnquotedThenAnEmptyQuotedArgument) {
-    const std::u16string path = u"D:\\Temp\\\\VORNIX\\zandro.exe";
-    EXPECT_EQ(ChildCommandLine(path), u"D:\\Temp\\\\VORNIX\\zandro.exe \"\"");
-    const std::u16string blanks = u"C:\\Users\\A B\\Temp\\\\VORNIX\\zandro.exe";
-    EXPECT_EQ(ChildCommandLine(blanks), blanks + u" \"\"");
-    EXPECT_EQ(ChildCommandLine(blanks).size(), blanks.size() + 3);
+// A path with a blank or a tab is quoted, so that the program's own parsing reads one path; any
+// other stays as it was, followed by the empty quoted argument of a launcher built here.
+TEST(ChildCommandLine, QuotesAPathWithABlankAndKeepsEveryOtherAsItWas) {
+    const LauncherSettings defaults = DefaultSettings();
+    const std::u16string plain = u"D:\\Temp\\\\VORNIX\\zandro.exe";
+    EXPECT_EQ(PlanChildStart(u"D:\\Temp\\\\VORNIX", defaults, u"launcher.exe").commandLine,
+              plain + u" \"\"");
+    for (const std::u16string folder : {u"C:\\Users\\A B\\Temp\\\\VORNIX", u"C:\\T\tab\\VORNIX"}) {
+        EXPECT_EQ(PlanChildStart(folder, defaults, u"x").commandLine,
+                  u"\"" + folder + u"\\zandro.exe\" \"\"");
+    }
+    EXPECT_EQ(ChildCommandLine(u"C:\\a b\\p.exe", u"", u""), u"\"C:\\a b\\p.exe\"");
+}
+
+TEST(ChildCommandLine, TheLaunchersArgumentsFollowAsTheyCameAfterItsOwnName) {
+    const struct {
+        const char16_t* launcherLine;
+        const char16_t* arguments;
+    } cases[] = {
+        {u"\"C:\\My Apps\\App.exe\" file.txt \"two words.txt\"", u"file.txt \"two words.txt\""},
+        {u"App.exe\t  -x  \"say \\\"hi\\\"\" ", u"-x  \"say \\\"hi\\\"\" "},
+        {u"\"C:\\App\"x.exe y", u"x.exe y"},  // the name ends at its closing quote
+        {u"App.exe", u""},
+        {u"\"App.exe   ", u""},
+        {u"", u""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ArgumentsOf(c.launcherLine), c.arguments);
+
+    LauncherSettings forward = With(&LauncherSettings::forwardArguments, u"on");
+    const std::u16string line = u"\"C:\\A B\\App.exe\" \"C:\\Docs\\my file.txt\"";
+    EXPECT_EQ(PlanChildStart(u"C:\\T\\\\App", forward, line).commandLine,
+              u"C:\\T\\\\App\\zandro.exe \"\" \"C:\\Docs\\my file.txt\"");
+    forward.arguments = u"";
+    EXPECT_EQ(PlanChildStart(u"C:\\T\\\\App", forward, line).commandLine,
+              u"C:\\T\\\\App\\zandro.exe \"C:\\Docs\\my file.txt\"");
+    forward.arguments = u"/open";
+    EXPECT_EQ(PlanChildStart(u"C:\\T\\\\App", forward, u"App.exe").commandLine,
+              u"C:\\T\\\\App\\zandro.exe /open");
+    // Not forwarded: the launcher's own arguments go nowhere.
+    EXPECT_EQ(PlanChildStart(u"C:\\T\\\\App", DefaultSettings(), line).commandLine,
+              u"C:\\T\\\\App\\zandro.exe \"\"");
+}
+
+TEST(ChildCommandLine, TheWorkingFolderIsTheLaunchersOrTheApplicationsFolder) {
+    EXPECT_EQ(PlanChildStart(u"C:\\T\\\\App", DefaultSettings(), u"x").directory, u"");
+    const LauncherSettings own = With(&LauncherSettings::workingFolder, u"application");
+    EXPECT_EQ(PlanChildStart(u"C:\\T\\\\App", own, u"x").directory, u"C:\\T\\\\App");
+    EXPECT_EQ(PlanChildStart(u"C:\\T\\\\App", own, u"x").path, u"C:\\T\\\\App\\zandro.exe");
 }
 
 TEST(PlatformFormatInteger, PutsTheSignedDecimalInPlaceOfTheDirective) {
@@ -36,22 +84,25 @@ TEST(PlatformFormatInteger, PutsTheSignedDecimalInPlaceOfTheDirective) {
     EXPECT_EQ(std::u16string(buffer), u"(-2147483648)");
 }
 
-// Starts the probe placed at `child` and returns its report.
-std::string StartProbe(const fs::path& child, const fs::path& report) {
+// Starts the probe of the folder `folder` as `settings` ask and returns its report.
+std::string StartProbe(const fs::path& folder, const fs::path& report,
+                       const LauncherSettings& settings = DefaultSettings(),
+                       const std::u16string& launcherLine = u"launcher") {
     EXPECT_TRUE(PlatformSetEnvironmentVariable(u"ZANDRO_REPORT", report.u16string().c_str()));
 #ifndef _WIN32
     // The POSIX loader finds the library only through its search path.
-    EXPECT_TRUE(PrependToPath(child.parent_path().u16string()));
+    EXPECT_TRUE(PrependToPath(folder.u16string()));
 #endif
     uint32_t error = 0;
-    EXPECT_TRUE(CreateChildProcess(child.u16string(), kInvalidPlatformHandle, &error)) << error;
+    const ChildStart start = PlanChildStart(folder.u16string(), settings, launcherLine);
+    EXPECT_TRUE(CreateChildProcess(start, kInvalidPlatformHandle, &error)) << error;
     return WaitForFile(report);
 }
 
 TEST(CreateChildProcess, StartsThePathWithOneEmptyArgumentAndDoesNotWait) {
     ScratchFolder scratch;
-    const std::string report =
-        StartProbe(PlaceProbe(scratch.path() / "VORNIX"), scratch.path() / "report.txt");
+    PlaceProbe(scratch.path() / "VORNIX");
+    const std::string report = StartProbe(scratch.path() / "VORNIX", scratch.path() / "report.txt");
     ASSERT_FALSE(report.empty()) << "the child did not report";
     EXPECT_EQ(ReportValue(report, "argc"), "2");
     EXPECT_EQ(ReportValue(report, "argv1"), "[]");
@@ -59,18 +110,27 @@ TEST(CreateChildProcess, StartsThePathWithOneEmptyArgumentAndDoesNotWait) {
     EXPECT_EQ(fs::path(ReportValue(report, "cwd")), fs::current_path());
 }
 
-TEST(CreateChildProcess, PathWithBlanksStillNamesTheProgram) {
+// A blank in the path, arguments with blanks and quotes forwarded, and the application's folder
+// as the working folder: the program reads back exactly what was meant.
+TEST(CreateChildProcess, TheProgramReadsItsPathArgumentsAndFolderAsMeant) {
     ScratchFolder scratch;
-    const fs::path child = PlaceProbe(scratch.path() / "with blanks" / "VORNIX");
-    const std::string report = StartProbe(child, scratch.path() / "report.txt");
+    const fs::path folder = scratch.path() / "with blanks" / "VORNIX";
+    PlaceProbe(folder);
+    LauncherSettings settings = With(&LauncherSettings::forwardArguments, u"on");
+    settings.workingFolder = u"application";
+    settings.arguments = u"/open";
+    const std::string report =
+        StartProbe(folder, scratch.path() / "report.txt", settings,
+                   u"\"C:\\A B\\launcher.exe\" \"my file.txt\" \"say \\\"hi\\\"\" \\\\server\\x");
     ASSERT_FALSE(report.empty()) << "the child did not report";
-#ifdef _WIN32
-    // The command line carries the path unquoted, so the program's own parsing splits it.
-    EXPECT_EQ(ReportValue(report, "commandline"), child.string() + " \"\"");
-#else
-    EXPECT_EQ(ReportValue(report, "argc"), "2");
-    EXPECT_EQ(ReportValue(report, "argv1"), "[]");
-#endif
+    EXPECT_EQ(ReportValue(report, "argc"), "5");
+    const std::string program = ReportValue(report, "argv0");
+    EXPECT_EQ(fs::path(program.substr(1, program.size() - 2)), folder / "zandro.exe");
+    EXPECT_EQ(ReportValue(report, "argv1"), "[/open]");
+    EXPECT_EQ(ReportValue(report, "argv2"), "[my file.txt]");
+    EXPECT_EQ(ReportValue(report, "argv3"), "[say \"hi\"]");
+    EXPECT_EQ(ReportValue(report, "argv4"), "[\\\\server\\x]");
+    EXPECT_TRUE(fs::equivalent(fs::path(ReportValue(report, "cwd")), folder));
 }
 
 #ifndef _WIN32
@@ -78,8 +138,9 @@ TEST(CreateChildProcess, PathWithBlanksStillNamesTheProgram) {
 TEST(CreateChildProcess, GivesTheErrorCodeThatTheBoxShows) {
     ScratchFolder scratch;
     uint32_t error = 0;
-    EXPECT_FALSE(CreateChildProcess(scratch.text() + u"\\missing\\zandro.exe",
-                                    kInvalidPlatformHandle, &error));
+    EXPECT_FALSE(
+        CreateChildProcess(PlanChildStart(scratch.text() + u"\\missing", DefaultSettings(), u""),
+                           kInvalidPlatformHandle, &error));
     testing::internal::CaptureStderr();
     ShowStartFailure(DefaultSettings(), error);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "错误提示: 启动主程序失败，错误码:(2)。\n");
@@ -87,7 +148,8 @@ TEST(CreateChildProcess, GivesTheErrorCodeThatTheBoxShows) {
     const fs::path notAProgram = scratch.path() / "zandro.exe";
     WriteFileBytes(notAProgram, "MZ but not really");
     fs::permissions(notAProgram, fs::perms::owner_exec, fs::perm_options::add);
-    EXPECT_FALSE(CreateChildProcess(notAProgram.u16string(), kInvalidPlatformHandle, &error));
+    EXPECT_FALSE(CreateChildProcess(PlanChildStart(scratch.text(), DefaultSettings(), u""),
+                                    kInvalidPlatformHandle, &error));
     EXPECT_EQ(error, 8u);  // ENOEXEC
 }
 #endif

@@ -219,8 +219,8 @@ TEST_F(FolderPolicyTest, AFolderWhoseMainProgramRunsIsLeftAsItIs) {
     ASSERT_TRUE(PrependToPath(folder.u16string()));  // where the POSIX loader finds the library
 #endif
     uint32_t error = 0;
-    const bool started =
-        CreateChildProcess((folder / "zandro.exe").u16string(), kInvalidPlatformHandle, &error);
+    const bool started = CreateChildProcess(
+        PlanChildStart(folder.u16string(), DefaultSettings(), u""), kInvalidPlatformHandle, &error);
     PlatformSetEnvironmentVariable(u"ZANDRO_LINGER_MS", u"0");
     ASSERT_TRUE(started) << error;
     ASSERT_FALSE(WaitForFile(report).empty());

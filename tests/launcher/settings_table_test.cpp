@@ -31,7 +31,19 @@ const std::map<uint16_t, std::u16string> kOwnValues = {
     {LAUNCHER_STRING_TEXT_RUNNING, u"Main App is open.\r\nSee its window."},
     {LAUNCHER_STRING_TEXT_UNPACK_FAILED, u"Could not unpack:\n\tis it in use?"},
     {LAUNCHER_STRING_TEXT_START_FAILED, u"Main App did not start (error %d)."},
+    {LAUNCHER_STRING_ARGUMENTS, u"--open \"a b\""},
+    {LAUNCHER_STRING_FORWARD_ARGUMENTS, u"on"},
+    {LAUNCHER_STRING_WORKING_FOLDER, u"application"},
+    {LAUNCHER_STRING_PROGRESS, u"on"},
 };
+
+// The defaults with the window's class and title given.
+LauncherSettings With(const std::u16string& windowClass, const std::u16string& windowTitle) {
+    LauncherSettings settings = DefaultSettings();
+    settings.windowClass = windowClass;
+    settings.windowTitle = windowTitle;
+    return settings;
+}
 
 class SettingsTable : public testing::Test {
   protected:
@@ -49,6 +61,11 @@ TEST_F(SettingsTable, WithoutAStringTableEveryValueIsItsDefault) {
     const LauncherSettings defaults = DefaultSettings();
     EXPECT_EQ(defaults.folderName, u"VORNIX");
     EXPECT_EQ(defaults.textStartFailed, u"启动主程序失败，错误码:(%d)。");
+    // How a launcher built before these settings started its program.
+    EXPECT_EQ(defaults.arguments, u"\"\"");
+    EXPECT_EQ(defaults.forwardArguments, u"off");
+    EXPECT_EQ(defaults.workingFolder, u"launcher");
+    EXPECT_EQ(defaults.progress, u"off");
     table.clear();
     const LauncherSettings loaded = Load();
     for (const SettingField& field : kSettingFields) {
@@ -93,4 +110,35 @@ TEST_F(SettingsTable, AMissingOrUnusableValueFallsBackAloneToItsDefault) {
     EXPECT_EQ(loaded.caption, u"Main App 启动器");
     EXPECT_EQ(loaded.mainProgram, u"zandro.exe");
     EXPECT_EQ(loaded.folderName, u"VORNIX");
+}
+
+// An empty value is stored as one zero unit, since the table cannot hold an empty string; only a
+// setting that may be empty takes it, and the window keeps its class or its title.
+TEST_F(SettingsTable, AnEmptyValueIsOneZeroUnitWhereItsRuleAllowsIt) {
+    const std::u16string empty(1, u'\0');
+    EXPECT_EQ(StoredSetting(u""), empty);
+    EXPECT_EQ(StoredSetting(u"x"), u"x");
+    EXPECT_EQ(SettingOfStored(empty), u"");
+    table = kOwnValues;
+    table[LAUNCHER_STRING_WINDOW_TITLE] = empty;
+    table[LAUNCHER_STRING_ARGUMENTS] = empty;
+    table[LAUNCHER_STRING_CAPTION] = empty;
+    table[LAUNCHER_STRING_PROGRESS] = u"ON";
+    LauncherSettings loaded = Load();
+    EXPECT_EQ(loaded.windowTitle, u"");
+    EXPECT_EQ(loaded.windowClass, u"MainAppWindow");
+    EXPECT_EQ(loaded.arguments, u"");
+    EXPECT_EQ(loaded.caption, u"Kelmora");
+    EXPECT_EQ(loaded.progress, u"off");
+    EXPECT_EQ(loaded.workingFolder, u"application");
+
+    // Neither would take any window for the running copy: both go back to their defaults.
+    table[LAUNCHER_STRING_WINDOW_CLASS] = empty;
+    loaded = Load();
+    EXPECT_EQ(loaded.windowClass, u"vornix");
+    EXPECT_EQ(loaded.windowTitle, u"Kelmora");
+    std::u16string reason;
+    EXPECT_FALSE(CheckSettingsTogether(With(u"", u""), &reason));
+    EXPECT_NE(reason.find(u"both empty"), std::u16string::npos);
+    EXPECT_TRUE(CheckSettingsTogether(With(u"", u"App"), &reason));
 }

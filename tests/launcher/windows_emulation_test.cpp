@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/utf8.h"
+
 namespace {
 
 using Arguments = std::vector<std::string>;
@@ -50,6 +52,22 @@ TEST(CommandLine, QuotesGroupAndBlanksSeparate) {
     EXPECT_EQ(ArgumentsAfterProgram(u"p", u"p \"open to the end"), Arguments{"open to the end"});
     EXPECT_EQ(ArgumentsAfterProgram(u"p", u"p \u8bf4\u660e"),
               Arguments{"\xe8\xaf\xb4\xe6\x98\x8e"});
+}
+
+// Backslashes count only before a quote, as CommandLineToArgvW reads them; QuotedArgument writes
+// what reads back unchanged (the launcher's own command line on Linux is made so).
+TEST(CommandLine, BackslashesBeforeAQuoteAndQuotingReadBack) {
+    EXPECT_EQ(ArgumentsAfterProgram(u"p", u"p a\\\\\"b c\" d\\\"e C:\\dir\\ \\\\srv"),
+              (Arguments{"a\\b c", "d\"e", "C:\\dir\\", "\\\\srv"}));
+    const Arguments tricky = {"plain",     "",          "two words", "say \"hi\"",
+                              "C:\\dir\\", "end\\\\\"", "tab\there", "\xe8\xaf\xb4 \xe6\x98\x8e"};
+    std::string line = "prog";
+    for (const std::string& argument : tricky) line += " " + QuotedArgument(argument);
+    EXPECT_EQ(ArgumentsAfterProgram(u"prog", Utf8ToUtf16(line.c_str()).c_str()), tricky);
+    EXPECT_EQ(QuotedArgument("plain"), "plain");
+    EXPECT_EQ(QuotedArgument(""), "\"\"");
+    EXPECT_EQ(QuotedArgument("C:\\dir\\ x"), "\"C:\\dir\\ x\"");
+    EXPECT_EQ(QuotedArgument("a\\\"b"), "\"a\\\\\\\"b\"");
 }
 
 TEST(CompareUnits, OrdersUnitByUnitAsUnsignedValues) {

@@ -15,6 +15,7 @@ import argparse
 import calendar
 import io
 import os
+import re
 import shutil
 import signal
 import struct
@@ -66,6 +67,10 @@ def make_source(root):
         if read_only:
             os.chmod(path, 0o444)
         os.utime(path, ns=(ACCESS[name] * 10**9, mtime * 10**9))
+    # The folders too: listed with an access time not later than their change time, the packer's
+    # walk would move it on (relatime), and make_payload.py would see another second.
+    for folder in FOLDERS:
+        os.utime(os.path.join(root, folder), ns=((NOW + 3600) * 10**9, NOW * 10**9))
 
 
 # ---- Reading a packed executable ----------------------------------------------------------
@@ -94,6 +99,15 @@ def string_table(pe):
             if n.id == 1:
                 languages = len(n.directory.entries)
     return out, languages
+
+
+def execution_levels(pe):
+    """The levels that the manifests' requestedExecutionLevel elements ask for."""
+    levels = set()
+    for (kind, _, _), data in resources(pe).items():
+        if kind == pefile.RESOURCE_TYPE["RT_MANIFEST"]:
+            levels.update(re.findall(r'<requestedExecutionLevel level="(\w+)"', data.decode()))
+    return levels
 
 
 def payload_of(resource_map):
@@ -408,22 +422,27 @@ def main():
                             "--window-class", "MyAppWindow", "--window-title", "My App \u00e9",
                             "--texts", "en", "--text-running", "My App is open.",
                             "--original-filename", "MyApp.exe", "--internal-name", "My App",
-                            args.stub, english, named)
+                            "--arguments", "--open \"a b\"", "--forward-arguments",
+                            "--working-folder", "application", "--progress",
+                            "--execution-level", "asInvoker", args.stub, english, named)
     check(status == 0, f"packing with names and texts: status {status}: {err}")
     if status == 0:
         expected = {1: "MyApp.exe", 2: "MyApp Files", 3: "MyAppWindow", 4: "My App \u00e9",
                     5: "My App \u00e9", 6: "Error", 7: "My App is open.",
                     8: "Could not unpack the application, or one of its files is in use.",
-                    9: "Could not start the application (error %d)."}
-        named_pe = check_image(named, args.stub, stub_has_reloc_after)
-        strings = version_strings(named_pe)
+                    9: "Could not start the application (error %d).", 10: "--open \"a b\"",
+                    11: "on", 12: "application", 13: "on"}
+        pe = check_image(named, args.stub, stub_has_reloc_after)
+        strings = version_strings(pe)
         check((strings.get("OriginalFilename"), strings.get("InternalName")) ==
               ("MyApp.exe", "My App"), f"names given: {strings}")
-        table, languages = string_table(named_pe)
+        table, languages = string_table(pe)
         check(languages == 1, f"the string table in one language: {languages}")
         got = {k: table.get(k) for k in expected}
         check(got == expected, f"string table: {got}")
-        # Packed again with one value changed: the others stay as the first packing set them.
+        check(execution_levels(pe) == {"asInvoker"}, f"execution level {execution_levels(pe)}")
+        # Packed again with one value changed: the others stay as the first packing set them,
+        # the manifest too.
         renamed = os.path.join(work, "renamed.exe")
         status, out, err = pack("--folder-name", "Other", named, english, renamed)
         check(status == 0, f"repacking with a new folder name: status {status}: {err}")
@@ -431,6 +450,13 @@ def main():
             table, _ = string_table(pefile.PE(renamed))
             got = {k: table.get(k) for k in expected}
             check(got == {**expected, 2: "Other"}, f"repacked: {got}")
+            check(execution_levels(pefile.PE(renamed)) == {"asInvoker"}, "level kept")
+        # An empty title: stored as one zero unit, the program's name the caption.
+        untitled = os.path.join(work, "untitled.exe")
+        status, out, err = pack("--window-title", "", named, english, untitled)
+        table, _ = string_table(pefile.PE(untitled))
+        check(status == 0 and table.get(4) == "\0" and table.get(5) == "MyApp",
+              f"an empty title: {status} {err} {table.get(4)!r} {table.get(5)!r}")
 
     # A refusal leaves no OUTPUT.
     refused = os.path.join(work, "refused.exe")

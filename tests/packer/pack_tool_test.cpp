@@ -14,6 +14,7 @@
 #include "launcher/launcher.h"
 #include "packer/pack_tool.h"
 #include "packer/progress.h"
+#include "packer/string_table.h"
 #include "packer/text.h"
 #include "platform/platform.h"
 #include "tests/packer/packer_test_support.h"
@@ -468,7 +469,20 @@ TEST_F(PackTool, RefusesNamesAndTextsTheLauncherCouldNotUse) {
         {"window class too long",
          {u"--window-class", std::u16string(257, u'c'), stub_, app, out},
          u"longer than 256 units"},
-        {"empty title", {u"--window-title", u"", stub_, app, out}, u"empty"},
+        {"no window to find",
+         {u"--window-class", u"", u"--window-title=", stub_, app, out},
+         u"the window class and the window title are both empty"},
+        {"an empty caption", {u"--caption", u"", stub_, app, out}, u"empty"},
+        {"an unknown working folder",
+         {u"--working-folder", u"here", stub_, app, out},
+         u"it must be launcher or application"},
+        {"a switch with another word", {u"--progress=yes", stub_, app, out}, u"off or on"},
+        {"a switch with its value apart",
+         {u"--forward-arguments", u"on", stub_, app, out},
+         u"expected LAUNCHER, SOURCE and OUTPUT, got 4"},
+        {"an unknown execution level",
+         {u"--execution-level", u"admin", stub_, app, out},
+         u"requireAdministrator, highestAvailable or asInvoker"},
         {"title on two lines", {u"--window-title", u"My\nApp", stub_, app, out}, u"line break"},
         {"text without the code",
          {u"--text-start-failed", u"It failed.", stub_, app, out},
@@ -512,6 +526,74 @@ TEST_F(PackTool, RefusesFilesItCannotReadAndLinksToFolders) {
     EXPECT_TRUE(PackLeftovers(scratch_.path()).empty());
 }
 #endif
+
+// The settings of how the program starts, what the options imply, and what a second packing
+// keeps: read back as the launcher reads its string table, and the manifest as it is.
+TEST_F(PackTool, SettingsAreSetImpliedAndKeptWhenPackedAgain) {
+    MakeFolder(u"english");
+    MakeFile(u"english/MyApp.exe", "main");
+    const auto packed = [&](const std::u16string& output) {
+        return MustRead(ToBuffer(ReadFileBytes(fs::path(Path(output)))));
+    };
+    const auto level = [](const ReadImage& image) {
+        const ResourceLeaf* manifest = FindLeaf(image.tree, 24, 1);
+        const std::string text(manifest->data.begin(), manifest->data.end());
+        const size_t at = text.find("level=\"") + 7;
+        return text.substr(at, text.find('"', at) - at);
+    };
+    ASSERT_EQ(
+        Run({u"--main-program", u"MyApp.exe", u"--window-class", u"MyAppWindow", u"--window-title",
+             u"", u"--forward-arguments", u"--working-folder", u"application", u"--progress",
+             u"--execution-level", u"asInvoker", stub_, Path(u"english"), Path(u"one.exe")}),
+        kPackDone)
+        << Narrow(err_);
+    EXPECT_NE(out_.find(u"MyApp.exe is started without arguments: the launcher gave zandro.exe "
+                        u"\"\" (--arguments gives MyApp.exe some)"),
+              std::u16string::npos)
+        << Narrow(out_);
+    const ReadImage one = packed(u"one.exe");
+    const LauncherSettings first = SettingsOfTree(one.tree, 0);
+    EXPECT_EQ(first.mainProgram, u"MyApp.exe");
+    EXPECT_EQ(first.arguments, u"");
+    EXPECT_EQ(first.windowTitle, u"");
+    EXPECT_EQ(first.caption, u"MyApp");  // the program's name, the title being empty
+    EXPECT_EQ(first.forwardArguments, u"on");
+    EXPECT_EQ(first.workingFolder, u"application");
+    EXPECT_EQ(first.progress, u"on");
+    EXPECT_EQ(level(one), "asInvoker");
+    const std::string manifest(FindLeaf(one.tree, 24, 1)->data.begin(),
+                               FindLeaf(one.tree, 24, 1)->data.end());
+    EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
+
+    // Packed again: the option given changes, everything else stays, the manifest too.
+    ASSERT_EQ(Run({u"--progress=off", Path(u"one.exe"), Path(u"english"), Path(u"two.exe")}),
+              kPackDone)
+        << Narrow(err_);
+    const ReadImage two = packed(u"two.exe");
+    LauncherSettings expected = first;
+    expected.progress = u"off";
+    for (const SettingField& field : kSettingFields) {
+        EXPECT_EQ(SettingsOfTree(two.tree, 0).*field.member, expected.*field.member) << field.id;
+    }
+    EXPECT_EQ(level(two), "asInvoker");
+
+    // The same program again keeps its arguments; given ones are taken as they are.
+    ASSERT_EQ(Run({u"--main-program", u"myapp.exe", u"--arguments", u"--open \"a b\"",
+                   Path(u"two.exe"), Path(u"english"), Path(u"three.exe")}),
+              kPackDone);
+    EXPECT_EQ(out_.find(u"without arguments"), std::u16string::npos);
+    EXPECT_EQ(SettingsOfTree(packed(u"three.exe").tree, 0).arguments, u"--open \"a b\"");
+    ASSERT_EQ(Run({u"--main-program", u"myapp.exe", Path(u"three.exe"), Path(u"english"),
+                   Path(u"four.exe")}),
+              kPackDone);
+    EXPECT_EQ(out_.find(u"without arguments"), std::u16string::npos);
+    EXPECT_EQ(SettingsOfTree(packed(u"four.exe").tree, 0).arguments, u"--open \"a b\"");
+    // A launcher packed without options asks for what it asked for before.
+    MakeFile(u"english/zandro.exe", "the default program");
+    ASSERT_EQ(Run({stub_, Path(u"english"), Path(u"five.exe")}), kPackDone);
+    EXPECT_EQ(level(packed(u"five.exe")), "requireAdministrator");
+    EXPECT_EQ(SettingsOfTree(packed(u"five.exe").tree, 0).arguments, u"\"\"");
+}
 
 TEST_F(PackTool, AFailedWriteLeavesTheEarlierOutputAlone) {
     MakeApplication();

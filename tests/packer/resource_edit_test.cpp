@@ -7,6 +7,7 @@
 
 #include "packer/command_line.h"
 #include "packer/icon_group.h"
+#include "packer/manifest.h"
 #include "packer/version_record.h"
 #include "tests/packer/packer_test_support.h"
 #include "tests/support/scratch_folder.h"
@@ -246,3 +247,30 @@ TEST(VersionRecord, VersionNumbersAreFourDecimalsUpTo65535) {
 }
 
 }  // namespace
+
+// The execution level is put in place of the manifest's own; nothing else of it changes.
+TEST(Manifest, TheLevelIsReplacedAndEverythingElseKept) {
+    ResourceTree tree = MustRead(Fixture("stub_reloc_after.exe")).tree;
+    const auto text = [&] {
+        const ByteBuffer& data = FindLeaf(tree, kResourceManifest, 1)->data;
+        return std::string(data.begin(), data.end());
+    };
+    std::string expected = text();
+    expected.replace(expected.find("requireAdministrator"), 20, "asInvoker");
+    std::u16string error;
+    ASSERT_TRUE(SetExecutionLevel(&tree, u"asInvoker", &error));
+    EXPECT_EQ(text(), expected);
+
+    const std::string quoted = "<requestedExecutionLevel uiAccess='false'  level = 'asInvoker'/>";
+    FindLeaf(&tree, kResourceManifest, 1)->data.assign(quoted.begin(), quoted.end());
+    ASSERT_TRUE(SetExecutionLevel(&tree, u"highestAvailable", &error));
+    EXPECT_EQ(text(), "<requestedExecutionLevel uiAccess='false'  level = 'highestAvailable'/>");
+
+    const std::string none = "<assembly><requestedExecutionLevel uiAccess=\"false\"/></assembly>";
+    FindLeaf(&tree, kResourceManifest, 1)->data.assign(none.begin(), none.end());
+    EXPECT_FALSE(SetExecutionLevel(&tree, u"asInvoker", &error));
+    EXPECT_NE(error.find(u"no requestedExecutionLevel element with a level"), std::u16string::npos);
+    tree.leaves.clear();
+    EXPECT_FALSE(SetExecutionLevel(&tree, u"asInvoker", &error));
+    EXPECT_NE(error.find(u"no manifest"), std::u16string::npos);
+}

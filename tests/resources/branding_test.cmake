@@ -74,38 +74,52 @@ foreach(bad ${scratch}/empty.ico ${scratch}/text.ico ${SOURCE_DIR}/tests/data/re
     refused("launcher_check_icon(LAUNCHER_ICON ${bad})" "LAUNCHER_ICON is not an icon file")
 endforeach()
 
-# The string table: the defaults come from the contract and pass; line breaks in a box text
-# become escapes; each rule refuses with the variable's name.
-launcher_read_setting_defaults(${SOURCE_DIR}/resources/launcher_contract.h)
-expect_equal("default folder" "${LAUNCHER_DEFAULT_FOLDER_NAME}" "VORNIX")
-expect_equal("default start-failed text" "${LAUNCHER_DEFAULT_TEXT_START_FAILED}"
+# The settings: the list is read whole; every default passes its own rule; line breaks in a box
+# text become escapes, an empty value the string table's zero unit; each refusal names the
+# variable. Which values each rule accepts is setting_rules_test.cmake's (the same table as the
+# launcher's).
+list(LENGTH LAUNCHER_SETTING_KEYS count)
+expect_equal("settings in the list" ${count} 13)
+expect_equal("default folder" "${LAUNCHER_SETTING_FOLDER_NAME_DEFAULT}" "VORNIX")
+expect_equal("default start-failed text" "${LAUNCHER_SETTING_TEXT_START_FAILED_DEFAULT}"
              "启动主程序失败，错误码:(%d)。")
-launcher_setting_keys(keys)
-foreach(key ${keys})
-    launcher_check_setting(text ${key} LAUNCHER_${key} "${LAUNCHER_DEFAULT_${key}}")
-    expect_equal("default ${key}" "${text}" "${LAUNCHER_DEFAULT_${key}}")
+expect_equal("default arguments" "${LAUNCHER_SETTING_ARGUMENTS_DEFAULT}" "\"\"")
+expect_equal("a help text with quotes" "${LAUNCHER_SETTING_CAPTION_HELP}"
+             "Caption of the boxes \"already running\" and \"unpacking failed\"")
+expect_equal("working folder choices" "${LAUNCHER_SETTING_WORKING_FOLDER_CHOICES}"
+             "launcher;application")
+foreach(key ${LAUNCHER_SETTING_KEYS})
+    launcher_check_setting(text ${key} LAUNCHER_${key} "${LAUNCHER_SETTING_${key}_DEFAULT}")
 endforeach()
+expect_equal("the arguments as the script writes them" "${text}" "off")
+launcher_check_setting(text ARGUMENTS LAUNCHER_ARGUMENTS "\"\"")
+expect_equal("the default arguments in the script" "${text}" "\"\"\"\"")
 launcher_check_setting(text TEXT_RUNNING LAUNCHER_TEXT_RUNNING "One\r\nTwo\t\"C:\\x\"")
 expect_equal("a box text over lines" "${text}" "One\\r\\nTwo\\t\"\"C:\\\\x\"\"")
-launcher_check_setting(text MAIN_PROGRAM LAUNCHER_MAIN_PROGRAM "My App.EXE")
-expect_equal("a program name" "${text}" "My App.EXE")
+launcher_check_setting(text WINDOW_TITLE LAUNCHER_WINDOW_TITLE "")
+expect_equal("an empty title" "${text}" "\\0")
+launcher_utf16_units(units "aé说😀")
+expect_equal("UTF-16 units" ${units} 5)
 function(refused_setting key value needle)
     refused("launcher_check_setting(t ${key} LAUNCHER_${key} \"${value}\")"
             "LAUNCHER_${key} ${needle}")
 endfunction()
 refused_setting(MAIN_PROGRAM "app.dll" "must end with .exe")
-refused_setting(MAIN_PROGRAM ".exe" "must end with .exe")
-refused_setting(MAIN_PROGRAM "bin/app.exe" "must be a file name without")
 refused_setting(FOLDER_NAME "a:b" "must be a file name without")
 refused_setting(FOLDER_NAME "Folder." "must not end with a dot or a blank")
-refused_setting(FOLDER_NAME "Folder " "must not end with a dot or a blank")
 refused_setting(FOLDER_NAME "nul.txt" "names a device")
 refused_setting(FOLDER_NAME "" "must not be empty")
 refused_setting(FOLDER_NAME "App.Old-12" "must not end with .old- and a number")
-launcher_check_setting(text FOLDER_NAME LAUNCHER_FOLDER_NAME "App.old-x")
+string(REPEAT f 169 long)
+refused_setting(FOLDER_NAME "${long}" "is longer than 168 units: it has 169")
 refused_setting(WINDOW_TITLE "two\\nlines" "must be a single line")
 string(ASCII 7 bell)
 refused_setting(TEXT_UNPACK_FAILED "bell${bell}" "must not hold control characters other than")
-foreach(bad "no code" "%d and %d" "100%% (%d)" "%s")
-    refused_setting(TEXT_START_FAILED "${bad}" "must hold exactly one %d")
-endforeach()
+refused_setting(TEXT_START_FAILED "%d and %d" "must hold exactly one %d")
+refused_setting(WORKING_FOLDER "here" "must be launcher or application")
+refused("launcher_check_settings_together(\"\" \"\" \"LAUNCHER_WINDOW_CLASS and LAUNCHER_WINDOW_TITLE\")"
+        "LAUNCHER_WINDOW_CLASS and LAUNCHER_WINDOW_TITLE are both empty")
+launcher_check_settings_together("" "Title" "")
+launcher_check_execution_level(LAUNCHER_EXECUTION_LEVEL asInvoker)
+refused("launcher_check_execution_level(LAUNCHER_EXECUTION_LEVEL requireadministrator)"
+        "LAUNCHER_EXECUTION_LEVEL must be one of requireAdministrator")
