@@ -1,4 +1,4 @@
-// The payload archive of a POSIX launcher: the file's bytes assembled into read-only data, and
+// The payload archive of a Linux launcher: the file's bytes assembled into read-only data, and
 // the two names through which the platform layer finds them.
 #include <cstdint>
 

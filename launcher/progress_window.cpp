@@ -11,7 +11,7 @@ void AdvanceProgress(ProgressWindow* progress, uint64_t done, uint64_t total) {
     if (progress->window == 0) {
         if (now - progress->startMs < kProgressDelayMs) return;
         progress->window = PlatformOpenProgressWindow(progress->caption.c_str());
-        // Without a window (POSIX, or none could be made) nothing is asked for again.
+        // Without a window (Linux, or none could be made) nothing is asked for again.
         progress->wanted = progress->window != 0;
         if (!progress->wanted) return;
     } else if (now - progress->shownMs < kProgressStepMs) {

@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 
 bool PrependToPath(const std::u16string& folder) {
-    // POSIX reads an empty entry in the list as the current directory, so a missing or empty
+    // Linux reads an empty entry in the list as the current directory, so a missing or empty
     // value there becomes the folder alone; Windows leaves such a value as it is.
     const uint32_t needed = PlatformGetEnvironmentVariable(kSearchPathVariable, nullptr, 0);
     if (needed == 0) {

@@ -1,7 +1,7 @@
 // The one seam between the portable core and the operating system.
 //
 // Every text crossing this interface is UTF-16 (char16_t). The Win32 implementation hands it to
-// the wide ("W") calls unchanged; the POSIX implementation converts paths to UTF-8 and takes
+// the wide ("W") calls unchanged; the Linux implementation converts paths to UTF-8 and takes
 // "\" as "/". The core never includes <windows.h>.
 #pragma once
 
@@ -36,7 +36,7 @@ constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
 uint32_t PlatformGetCurrentDirectory(uint32_t bufferUnits, char16_t* buffer);
 
 // MultiByteToWideChar(CP_ACP, 0, text, -1, out, outUnits): converts a terminated 8-bit text in
-// the ANSI code page (Windows-1252 on POSIX), terminator included. Returns the units written,
+// the ANSI code page (Windows-1252 on Linux), terminator included. Returns the units written,
 // 0 on failure (including a buffer too small, after which `out` may hold a partial text).
 int PlatformAnsiToWide(const char* text, char16_t* out, int outUnits);
 
@@ -49,12 +49,12 @@ bool PlatformDosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FileTime*
 // the launcher refuses a reparse point, which alone could lead to another): the same index is the
 // same file, whatever its name.
 struct FileIdentity {
-    uint64_t index;  // the file's index on its volume; POSIX: the inode
+    uint64_t index;  // the file's index on its volume; Linux: the inode
     uint32_t links;  // how many names the file has
 };
 
 // One entry of a folder listing: its name, its attribute bits (those of the entry itself: a link
-// carries the reparse-point bit) and its index on the folder's volume. POSIX gives the type alone,
+// carries the reparse-point bit) and its index on the folder's volume. Linux gives the type alone,
 // as the listing has it: the directory bit, the reparse-point bit for a link, else 0x80.
 struct PlatformFoundEntry {
     uint32_t attributes;
@@ -64,7 +64,7 @@ struct PlatformFoundEntry {
 
 // One entry of a folder listing. A link carries the reparse-point bit; a link to a folder also
 // the directory bit. The other bits, the size and the times are those of the file a link leads
-// to (of the entry itself when it leads nowhere). POSIX reports the directory and read-only bits
+// to (of the entry itself when it leads nowhere). Linux reports the directory and read-only bits
 // only, and no creation time.
 struct PlatformListedEntry {
     char16_t name[260];
@@ -114,14 +114,14 @@ constexpr uint32_t kMessageBoxWarning = 0x30;
 constexpr uint32_t kMessageBoxError = 0x10;
 
 #ifndef _WIN32
-// The payload an executable carries on POSIX. The platform holds empty weak defaults; the
+// The payload an executable carries on Linux. The platform holds empty weak defaults; the
 // launcher's build defines them over its embedded archive, and a test may define and set them.
 extern "C" const unsigned char* LauncherPayloadData;
 extern "C" uint32_t LauncherPayloadSize;
 #endif
 
 // The variable through which the child's loader finds libraries, the separator of its list, and
-// whether a missing or empty value becomes the folder alone (POSIX) or is left alone (Windows).
+// whether a missing or empty value becomes the folder alone (Linux) or is left alone (Windows).
 #ifdef _WIN32
 constexpr char16_t kSearchPathVariable[] = u"Path";
 constexpr char16_t kSearchPathSeparator[] = u";";
@@ -157,7 +157,7 @@ extern PlatformCalls ActivePlatformCalls;
 #include "platform/call_list.inc"
 #undef PLATFORM_CALL
 
-// GetLastError; POSIX: the error number of the last failed PlatformCreateProcess.
+// GetLastError; Linux: the error number of the last failed PlatformCreateProcess.
 uint32_t PlatformGetLastError();
 
 // ---- Packing tool --------------------------------------------------------------------------

@@ -1,5 +1,5 @@
 // UTF-16 and UTF-8: the strict decoding that entry names declared as UTF-8 must pass, and the
-// lenient conversions for the edges where text leaves or enters the core as bytes (the POSIX
+// lenient conversions for the edges where text leaves or enters the core as bytes (the Linux
 // system calls and the developers' tools' output). Both decodings share one step.
 #pragma once
 
@@ -19,7 +19,7 @@ size_t DecodeUtf8Step(const uint8_t* bytes, size_t available, uint32_t* codePoin
 bool Utf8ToUtf16Strict(const uint8_t* bytes, size_t length, char16_t* out, size_t outUnits);
 
 // Unpaired surrogates become U+FFFD. With `backslashAsSlash` every "\\" becomes "/" on the way,
-// as the POSIX calls take paths.
+// as the Linux calls take paths.
 std::string Utf16ToUtf8(const char16_t* text, bool backslashAsSlash = false);
 
 // Each byte at which no well-formed sequence starts becomes U+FFFD.

@@ -1,4 +1,4 @@
-// What the POSIX platform does as Windows would, in plain functions without the system: the
+// What the Linux platform does as Windows would, in plain functions without the system: the
 // ANSI code page, the wsprintfW subset the launcher uses, a command line split into arguments,
 // text comparison, and attribute bits and permissions. File times are in file_time.h.
 #pragma once
@@ -35,7 +35,7 @@ std::string QuotedArgument(const std::string& argument);
 // Negative, 0 or positive as `a` sorts before, with or after `b`, unit by unit.
 int CompareUnits(const char16_t* a, const char16_t* b);
 
-// Windows attribute bits of what the POSIX `mode` describes, a link excepted: the directory bit,
+// Windows attribute bits of what the Linux `mode` describes, a link excepted: the directory bit,
 // and the read-only bit when nobody may write to it. 0 for a writable file.
 uint32_t ModeAttributes(uint32_t mode);
 
@@ -46,6 +46,6 @@ uint32_t NormalWhenNone(uint32_t attributes);
 // once it is taken away (the owner may write, where nobody could).
 uint32_t ModeWithReadOnly(uint32_t mode, bool readOnly);
 
-// The permission bits (07777) that a regular file with the POSIX `mode` needs to be run, as
+// The permission bits (07777) that a regular file with the Linux `mode` needs to be run, as
 // Windows runs any program file: execute where read is allowed, when no execute bit is set.
 uint32_t RunnableMode(uint32_t mode);

@@ -80,7 +80,7 @@ bool SystemRenameFolder(PlatformHandle moved, PlatformHandle folder, const char1
     std::string from;
     std::string to;
     if (!StepName(name, &from) || !StepName(newName, &to)) return false;
-    // POSIX renames by name: the name must still lead to the held folder.
+    // Linux renames by name: the name must still lead to the held folder.
     struct stat held {};
     struct stat named {};
     if (fstat(FileDescriptor(moved), &held) != 0 ||
